@@ -1,0 +1,313 @@
+// The graphics engine's driver interface: the records a printer graphics
+// driver and the engine exchange, and the driver's entry point types.
+// Records that pass between the two keep their 32-bit Windows layouts.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/devmode.h"
+#include "platform/types.h"
+
+struct HDEV__;
+using HDEV = HDEV__*;
+struct DHPDEV__;
+using DHPDEV = DHPDEV__*;
+using HGLYPH = ULONG;
+using PFN = void (*)();
+
+// ---- capability records -------------------------------------------------
+
+struct CIECHROMA {
+    LDECI4 x;
+    LDECI4 y;
+    LDECI4 Y;
+};
+struct COLORINFO {
+    CIECHROMA Red;
+    CIECHROMA Green;
+    CIECHROMA Blue;
+    CIECHROMA Cyan;
+    CIECHROMA Magenta;
+    CIECHROMA Yellow;
+    CIECHROMA AlignmentWhite;
+    LDECI4 RedGamma;
+    LDECI4 GreenGamma;
+    LDECI4 BlueGamma;
+    LDECI4 MagentaInCyanDye;
+    LDECI4 YellowInCyanDye;
+    LDECI4 CyanInMagentaDye;
+    LDECI4 YellowInMagentaDye;
+    LDECI4 CyanInYellowDye;
+    LDECI4 MagentaInYellowDye;
+};
+static_assert(sizeof(COLORINFO) == 120);
+
+struct GDIINFO {
+    ULONG ulVersion;
+    ULONG ulTechnology;
+    ULONG ulHorzSize;
+    ULONG ulVertSize;
+    ULONG ulHorzRes;
+    ULONG ulVertRes;
+    ULONG cBitsPixel;
+    ULONG cPlanes;
+    ULONG ulNumColors;
+    ULONG flRaster;
+    ULONG ulLogPixelsX;
+    ULONG ulLogPixelsY;
+    ULONG flTextCaps;
+    ULONG ulDACRed;
+    ULONG ulDACGreen;
+    ULONG ulDACBlue;
+    ULONG ulAspectX;
+    ULONG ulAspectY;
+    ULONG ulAspectXY;
+    LONG xStyleStep;
+    LONG yStyleStep;
+    LONG denStyleStep;
+    POINTL ptlPhysOffset;
+    SIZEL szlPhysSize;
+    ULONG ulNumPalReg;
+    COLORINFO ciDevice;
+    ULONG ulDevicePelsDPI;
+    ULONG ulPrimaryOrder;
+    ULONG ulHTPatternSize;
+    ULONG ulHTOutputFormat;
+    ULONG flHTFlags;
+    ULONG ulVRefresh;
+    ULONG ulBltAlignment;
+    ULONG ulPanningHorzRes;
+    ULONG ulPanningVertRes;
+    ULONG xPanningAlignment;
+    ULONG yPanningAlignment;
+    ULONG cxHTPat;
+    ULONG cyHTPat;
+    std::uint32_t pHTPatA;  // pattern pointers of 32-bit layouts; never used here
+    std::uint32_t pHTPatB;
+    std::uint32_t pHTPatC;
+    ULONG flShadeBlend;
+    ULONG ulPhysicalPixelCharacteristics;
+    ULONG ulPhysicalPixelGamma;
+};
+static_assert(sizeof(GDIINFO) == 304);
+static_assert(offsetof(GDIINFO, ptlPhysOffset) == 88);
+static_assert(offsetof(GDIINFO, ciDevice) == 108);
+static_assert(offsetof(GDIINFO, ulDevicePelsDPI) == 228);
+static_assert(offsetof(GDIINFO, ulPanningHorzRes) == 256);
+
+struct LOGFONTW {
+    LONG lfHeight;
+    LONG lfWidth;
+    LONG lfEscapement;
+    LONG lfOrientation;
+    LONG lfWeight;
+    BYTE lfItalic;
+    BYTE lfUnderline;
+    BYTE lfStrikeOut;
+    BYTE lfCharSet;
+    BYTE lfOutPrecision;
+    BYTE lfClipPrecision;
+    BYTE lfQuality;
+    BYTE lfPitchAndFamily;
+    WCHAR lfFaceName[32];
+};
+static_assert(sizeof(LOGFONTW) == 92);
+
+struct DEVINFO {
+    FLONG flGraphicsCaps;
+    LOGFONTW lfDefaultFont;
+    LOGFONTW lfAnsiVarFont;
+    LOGFONTW lfAnsiFixFont;
+    ULONG cFonts;
+    ULONG iDitherFormat;
+    USHORT cxDither;
+    USHORT cyDither;
+    HPALETTE hpalDefault;
+    FLONG flGraphicsCaps2;
+};
+static_assert(sizeof(DEVINFO) == 300);
+static_assert(offsetof(DEVINFO, cFonts) == 280);
+static_assert(offsetof(DEVINFO, hpalDefault) == 292);
+
+inline constexpr ULONG GDI_DRIVER_VERSION = 0x4000;
+inline constexpr ULONG DT_RASPRINTER = 2;
+inline constexpr ULONG TC_RA_ABLE = 0x2000;
+inline constexpr ULONG HT_PATSIZE_4x4 = 2;
+inline constexpr ULONG HT_PATSIZE_8x8 = 6;
+inline constexpr ULONG HT_FORMAT_24BPP = 6;
+inline constexpr ULONG HT_FLAG_HAS_BLACK_DYE = 2;
+inline constexpr ULONG PRIMARY_ORDER_CBA = 4;
+inline constexpr ULONG BMF_1BPP = 1;
+inline constexpr ULONG BMF_4BPP = 2;
+inline constexpr ULONG BMF_8BPP = 3;
+inline constexpr ULONG BMF_16BPP = 4;
+inline constexpr ULONG BMF_24BPP = 5;
+inline constexpr ULONG BMF_32BPP = 6;
+inline constexpr ULONG DCR_SOLID = 0;
+inline constexpr ULONG DCR_DRIVER = 1;
+inline constexpr ULONG DCR_HALFTONE = 2;
+
+// ---- palettes -------------------------------------------------------------
+
+inline constexpr ULONG PAL_INDEXED = 0x1;
+inline constexpr ULONG PAL_BITFIELDS = 0x2;
+inline constexpr ULONG PAL_RGB = 0x4;
+inline constexpr ULONG PAL_BGR = 0x8;
+
+// ---- glyph sets -------------------------------------------------------------
+
+struct WCRUN {
+    WCHAR wcLow;
+    USHORT cGlyphs;
+    HGLYPH* phg;
+};
+struct FD_GLYPHSET {
+    ULONG cjThis;
+    FLONG flAccel;
+    ULONG cGlyphsSupported;
+    ULONG cRuns;
+    WCRUN awcrun[1];
+};
+
+// ---- device fonts -----------------------------------------------------------
+
+struct PANOSE {
+    BYTE bFamilyType;
+    BYTE bSerifStyle;
+    BYTE bWeight;
+    BYTE bProportion;
+    BYTE bContrast;
+    BYTE bStrokeVariation;
+    BYTE bArmStyle;
+    BYTE bLetterform;
+    BYTE bMidline;
+    BYTE bXHeight;
+};
+
+// Name fields (dpwsz...) are offsets from the start of the record.
+struct IFIMETRICS {
+    ULONG cjThis;
+    ULONG cjIfiExtra;
+    PTRDIFF dpwszFamilyName;
+    PTRDIFF dpwszStyleName;
+    PTRDIFF dpwszFaceName;
+    PTRDIFF dpwszUniqueName;
+    PTRDIFF dpFontSim;
+    LONG lEmbedId;
+    LONG lItalicAngle;
+    LONG lCharBias;
+    PTRDIFF dpCharSets;
+    BYTE jWinCharSet;
+    BYTE jWinPitchAndFamily;
+    USHORT usWinWeight;
+    ULONG flInfo;
+    USHORT fsSelection;
+    USHORT fsType;
+    FWORD fwdUnitsPerEm;
+    FWORD fwdLowestPPEm;
+    FWORD fwdWinAscender;
+    FWORD fwdWinDescender;
+    FWORD fwdMacAscender;
+    FWORD fwdMacDescender;
+    FWORD fwdMacLineGap;
+    FWORD fwdTypoAscender;
+    FWORD fwdTypoDescender;
+    FWORD fwdTypoLineGap;
+    FWORD fwdAveCharWidth;
+    FWORD fwdMaxCharInc;
+    FWORD fwdCapHeight;
+    FWORD fwdXHeight;
+    FWORD fwdSubscriptXSize;
+    FWORD fwdSubscriptYSize;
+    FWORD fwdSubscriptXOffset;
+    FWORD fwdSubscriptYOffset;
+    FWORD fwdSuperscriptXSize;
+    FWORD fwdSuperscriptYSize;
+    FWORD fwdSuperscriptXOffset;
+    FWORD fwdSuperscriptYOffset;
+    FWORD fwdUnderscoreSize;
+    FWORD fwdUnderscorePosition;
+    FWORD fwdStrikeoutSize;
+    FWORD fwdStrikeoutPosition;
+    BYTE chFirstChar;
+    BYTE chLastChar;
+    BYTE chDefaultChar;
+    BYTE chBreakChar;
+    WCHAR wcFirstChar;
+    WCHAR wcLastChar;
+    WCHAR wcDefaultChar;
+    WCHAR wcBreakChar;
+    POINTL ptlBaseline;
+    POINTL ptlAspect;
+    POINTL ptlCaret;
+    RECTL rclFontBox;
+    BYTE achVendId[4];
+    ULONG cKerningPairs;
+    ULONG ulPanoseCulture;
+    PANOSE panose;
+};
+static_assert(sizeof(IFIMETRICS) == 184);
+static_assert(offsetof(IFIMETRICS, flInfo) == 48);
+static_assert(offsetof(IFIMETRICS, chFirstChar) == 108);
+static_assert(offsetof(IFIMETRICS, rclFontBox) == 144);
+static_assert(offsetof(IFIMETRICS, panose) == 172);
+
+// ---- driver entry ---------------------------------------------------------
+
+struct DRVFN {
+    ULONG iFunc;
+    PFN pfn;
+};
+
+// On 32-bit systems this record is 12 bytes; here it is sizeof(DRVENABLEDATA).
+struct DRVENABLEDATA {
+    ULONG iDriverVersion;
+    ULONG c;
+    DRVFN* pdrvfn;
+};
+
+inline constexpr ULONG DDI_DRIVER_VERSION_NT5 = 0x20000;
+inline constexpr ULONG DRVQUERY_USERMODE = 1;
+
+// Engine function indexes of the entries this system provides.
+enum : ULONG {
+    INDEX_DrvEnablePDEV = 0,
+    INDEX_DrvCompletePDEV = 1,
+    INDEX_DrvDisablePDEV = 2,
+    INDEX_DrvEnableSurface = 3,
+    INDEX_DrvDisableSurface = 4,
+    INDEX_DrvResetPDEV = 7,
+    INDEX_DrvRealizeBrush = 12,
+    INDEX_DrvDitherColor = 13,
+    INDEX_DrvStrokePath = 14,
+    INDEX_DrvFillPath = 15,
+    INDEX_DrvStrokeAndFillPath = 16,
+    INDEX_DrvBitBlt = 18,
+    INDEX_DrvCopyBits = 19,
+    INDEX_DrvStretchBlt = 20,
+    INDEX_DrvTextOut = 23,
+    INDEX_DrvEscape = 24,
+    INDEX_DrvQueryFont = 26,
+    INDEX_DrvQueryFontTree = 27,
+    INDEX_DrvQueryFontData = 28,
+    INDEX_DrvSendPage = 32,
+    INDEX_DrvStartPage = 33,
+    INDEX_DrvEndDoc = 34,
+    INDEX_DrvStartDoc = 35,
+    INDEX_DrvStartBanding = 57,
+    INDEX_DrvNextBand = 58,
+    INDEX_DrvAlphaBlend = 71,
+    INDEX_DrvQueryDeviceSupport = 76,
+};
+
+using PFN_DrvQueryDriverInfo = BOOL (*)(DWORD which, PVOID buffer, DWORD size, DWORD* needed);
+using PFN_DrvEnableDriver = BOOL (*)(ULONG engineVersion, ULONG size, DRVENABLEDATA* data);
+using PFN_DrvDisableDriver = void (*)();
+using PFN_DrvEnablePDEV = DHPDEV (*)(DEVMODEW* devmode, LPWSTR logAddress, ULONG patternCount,
+                                     HSURF* patterns, ULONG gdiInfoSize, ULONG* gdiInfo,
+                                     ULONG devInfoSize, DEVINFO* devInfo, HDEV hdev,
+                                     LPWSTR deviceName, HANDLE printer);
+using PFN_DrvCompletePDEV = void (*)(DHPDEV pdev, HDEV hdev);
+using PFN_DrvResetPDEV = BOOL (*)(DHPDEV oldPdev, DHPDEV newPdev);
+using PFN_DrvDisablePDEV = void (*)(DHPDEV pdev);
+using PFN_DrvDitherColor = ULONG (*)(DHPDEV pdev, ULONG mode, ULONG rgb, ULONG* dither);

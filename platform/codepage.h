@@ -1,0 +1,25 @@
+// Code-page conversion. The ANSI code page of this platform is 1252: the
+// driver's single-byte texts (job names, font names) are converted with it.
+#pragma once
+
+#include "platform/types.h"
+
+inline constexpr UINT CP_ACP = 0;
+inline constexpr UINT CP_UTF8 = 65001;
+inline constexpr UINT CP_1252 = 1252;
+
+extern "C" {
+QLPR_EXPORT UINT WINAPI GetACP();
+// The platform's conventions: a source length of -1 includes the terminating
+// zero; an output size of 0 asks for the length needed; a short output fails
+// with ERROR_INSUFFICIENT_BUFFER. Code pages CP_ACP, 1252 and CP_UTF8.
+// Bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D of code page 1252 map to the same
+// control characters U+0081 ... as on the platform.
+QLPR_EXPORT int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source,
+                                           int sourceLength, LPWSTR dest, int destLength);
+// Characters without a code in the code page become the default character
+// ('?' unless given) and set *usedDefault.
+QLPR_EXPORT int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source,
+                                           int sourceLength, LPSTR dest, int destLength,
+                                           LPCSTR defaultChar, BOOL* usedDefault);
+}

@@ -1,0 +1,81 @@
+// Files and read-only file mapping.
+//
+// Sharing: a file opened with share mode 0 takes an exclusive advisory lock
+// (flock) and fails with ERROR_SHARING_VIOLATION while another handle, in this
+// or another process, holds the file; other share modes take a shared lock.
+// CREATE_NEW never follows a symbolic link at the final component.
+#pragma once
+
+#include "platform/types.h"
+
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD FILE_SHARE_READ = 0x00000001;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
+inline constexpr DWORD FILE_SHARE_DELETE = 0x00000004;
+inline constexpr DWORD CREATE_NEW = 1;
+inline constexpr DWORD CREATE_ALWAYS = 2;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD OPEN_ALWAYS = 4;
+inline constexpr DWORD TRUNCATE_EXISTING = 5;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+inline constexpr DWORD FILE_BEGIN = 0;
+inline constexpr DWORD FILE_CURRENT = 1;
+inline constexpr DWORD FILE_END = 2;
+inline constexpr DWORD PAGE_READONLY = 0x02;
+inline constexpr DWORD FILE_MAP_READ = 0x0004;
+
+struct WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+};
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0 };
+
+extern "C" {
+// Returns INVALID_HANDLE_VALUE and sets the last error on failure.
+QLPR_EXPORT HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode,
+                                      void* security, DWORD disposition, DWORD flags,
+                                      HANDLE templateFile);
+QLPR_EXPORT HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode,
+                                      void* security, DWORD disposition, DWORD flags,
+                                      HANDLE templateFile);
+// Both keep going after a short transfer until everything moved or an error.
+QLPR_EXPORT BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* read,
+                                 void* overlapped);
+QLPR_EXPORT BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD bytes, DWORD* written,
+                                  void* overlapped);
+QLPR_EXPORT DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh,
+                                        DWORD method);
+QLPR_EXPORT DWORD WINAPI GetFileSize(HANDLE file, DWORD* sizeHigh);
+// Times are 100 ns units since 1601-01-01 (UTC), as on the platform.
+QLPR_EXPORT BOOL WINAPI GetFileTime(HANDLE file, FILETIME* creation, FILETIME* access,
+                                    FILETIME* write);
+QLPR_EXPORT LONG WINAPI CompareFileTime(const FILETIME* a, const FILETIME* b);
+QLPR_EXPORT BOOL WINAPI GetFileAttributesExW(LPCWSTR name, GET_FILEEX_INFO_LEVELS level,
+                                             void* info);
+QLPR_EXPORT DWORD WINAPI GetFileAttributesW(LPCWSTR name);
+// Closes any handle the platform gives out (files, mappings, ...).
+QLPR_EXPORT BOOL WINAPI CloseHandle(HANDLE handle);
+QLPR_EXPORT BOOL WINAPI DeleteFileW(LPCWSTR name);
+QLPR_EXPORT BOOL WINAPI MoveFileW(LPCWSTR from, LPCWSTR to);
+QLPR_EXPORT BOOL WINAPI CreateDirectoryW(LPCWSTR name, void* security);
+
+// Read-only mappings only (PAGE_READONLY, FILE_MAP_READ). A mapping of an
+// empty file fails (ERROR_FILE_INVALID on the platform; here
+// ERROR_INVALID_PARAMETER). The view stays valid after the mapping and the
+// file handle are closed, until UnmapViewOfFile.
+QLPR_EXPORT HANDLE WINAPI CreateFileMappingW(HANDLE file, void* security, DWORD protect,
+                                             DWORD maximumSizeHigh, DWORD maximumSizeLow,
+                                             LPCWSTR name);
+QLPR_EXPORT void* WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
+                                       DWORD offsetLow, SIZE_T bytes);
+QLPR_EXPORT BOOL WINAPI UnmapViewOfFile(const void* view);
+}

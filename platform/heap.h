@@ -1,0 +1,32 @@
+// Private heaps and fixed global memory.
+//
+// A private heap owns every block taken from it: HeapDestroy releases them all
+// at once, which is how a device instance lets go of everything it holds.
+#pragma once
+
+#include "platform/types.h"
+
+inline constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
+inline constexpr UINT GMEM_FIXED = 0x0000;
+inline constexpr UINT GMEM_ZEROINIT = 0x0040;
+inline constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
+
+extern "C" {
+// Creates a growable heap (maximumSize 0) or one limited to maximumSize bytes
+// of blocks; initialSize is a hint. Null with ERROR_NOT_ENOUGH_MEMORY on failure.
+QLPR_EXPORT HANDLE WINAPI HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize);
+// Releases every block of the heap and the heap itself.
+QLPR_EXPORT BOOL WINAPI HeapDestroy(HANDLE heap);
+// A block of `bytes` (at least 1 byte is reserved for 0), aligned for any type;
+// zero-filled with HEAP_ZERO_MEMORY. Null on failure or a null heap (the limit
+// of a limited heap counts the blocks' requested sizes).
+QLPR_EXPORT PVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+// Frees a block of this heap; a null block is accepted. A block that does not
+// belong to the heap is refused with ERROR_INVALID_PARAMETER.
+QLPR_EXPORT BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, PVOID block);
+// Requested size of a live block, or (SIZE_T)-1.
+QLPR_EXPORT SIZE_T WINAPI HeapSize(HANDLE heap, DWORD flags, const void* block);
+
+QLPR_EXPORT HANDLE WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
+QLPR_EXPORT HANDLE WINAPI GlobalFree(HANDLE block);  // null on success
+}

@@ -1,0 +1,94 @@
+// The spooler, stood in for by printer folders under PrintersRoot(). A printer
+// NAME is the folder <printers>/NAME, itself a key of the registry store's
+// format: its values "DriverPath", "DataFile" and "Output" (REG_SZ) describe
+// the printer, and its subkey "PrinterDriverData" holds the printer data
+// values that GetPrinterDataW reads.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/devmode.h"
+#include "platform/types.h"
+
+struct PRINTER_DEFAULTSW {
+    LPWSTR pDatatype;
+    DEVMODEW* pDevMode;
+    DWORD DesiredAccess;
+};
+
+struct DRIVER_INFO_2W {
+    DWORD cVersion;
+    LPWSTR pName;
+    LPWSTR pEnvironment;
+    LPWSTR pDriverPath;
+    LPWSTR pDataFile;
+    LPWSTR pConfigFile;
+};
+
+struct PRINTER_INFO_2W {
+    LPWSTR pServerName;
+    LPWSTR pPrinterName;
+    LPWSTR pShareName;
+    LPWSTR pPortName;
+    LPWSTR pDriverName;
+    LPWSTR pComment;
+    LPWSTR pLocation;
+    DEVMODEW* pDevMode;
+    LPWSTR pSepFile;
+    LPWSTR pPrintProcessor;
+    LPWSTR pDatatype;
+    LPWSTR pParameters;
+    void* pSecurityDescriptor;
+    DWORD Attributes;
+    DWORD Priority;
+    DWORD DefaultPriority;
+    DWORD StartTime;
+    DWORD UntilTime;
+    DWORD Status;
+    DWORD cJobs;
+    DWORD AveragePPM;
+};
+
+extern "C" {
+// Opens the printer folder NAME; FALSE with ERROR_INVALID_PRINTER_NAME when
+// there is none.
+QLPR_EXPORT BOOL WINAPI OpenPrinterW(LPCWSTR printerName, HANDLE* printer,
+                                     PRINTER_DEFAULTSW* defaults);
+QLPR_EXPORT BOOL WINAPI ClosePrinter(HANDLE printer);
+// Level 2 only. The strings follow the record in the caller's buffer. A
+// buffer smaller than `needed`: FALSE with ERROR_INSUFFICIENT_BUFFER.
+QLPR_EXPORT BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level,
+                                          BYTE* buffer, DWORD size, DWORD* needed);
+// Level 2 only, as GetPrinterDriverW; pDevMode is null (no stored device mode).
+QLPR_EXPORT BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, BYTE* buffer, DWORD size,
+                                    DWORD* needed);
+// Returns ERROR_SUCCESS, ERROR_FILE_NOT_FOUND for a missing value, or
+// ERROR_MORE_DATA (nothing copied) when `size` is below the value's size;
+// `needed` always receives the value's size when the value exists.
+QLPR_EXPORT DWORD WINAPI GetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD* type,
+                                         BYTE* data, DWORD size, DWORD* needed);
+QLPR_EXPORT DWORD WINAPI SetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD type,
+                                         const BYTE* data, DWORD size);
+QLPR_EXPORT DWORD WINAPI DeletePrinterDataW(HANDLE printer, LPCWSTR valueName);
+}
+
+namespace platform {
+
+// What a printer folder records: the driver library, its data file and the
+// job output (a file, a device node or "-" for standard output).
+struct PrinterSetup {
+    std::filesystem::path driverPath;
+    std::filesystem::path dataFile;
+    std::string output;
+};
+
+// Creates or updates the printer folder NAME (the administrator's side of
+// the spooler, used by qlpr and by tests).
+QLPR_EXPORT bool InstallPrinter(const std::u16string& name, const PrinterSetup& setup);
+QLPR_EXPORT std::optional<PrinterSetup> ReadPrinterSetup(const std::u16string& name);
+// Folder of the printer NAME.
+QLPR_EXPORT std::filesystem::path PrinterFolder(const std::u16string& name);
+
+}  // namespace platform
