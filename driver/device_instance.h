@@ -3,6 +3,7 @@
 // valid only while both copies of its signature hold.
 #pragma once
 
+#include "barcode/barcode_request.h"
 #include "driver/command_binding.h"
 #include "driver/config.h"
 #include "driver/devmode_private.h"
@@ -25,10 +26,9 @@ struct PaletteInfo {
     DWORD eraseColour;  // the colour index or RGB value that means white
 };
 
-using BarcodeBlockFn = WORD (*)(const void* request, void* sizeReply, void* image);
 struct BarcodeBinding {
     HMODULE module;
-    BarcodeBlockFn barcodeBlock;
+    PFN_BarcodeBlock barcodeBlock;
 };
 
 struct DeviceFontEntry;

@@ -50,6 +50,7 @@ struct PrinterData {
     SHORT device2;
     WORD reserved46;
     LONG margins[4];
+    BYTE reserved64[8];
     DWORD constants[3];  // 2, 5, 0
     COLORINFO colourInfo;
     ModelPaperSlot modelPapers[kModelPaperSlots];

@@ -14,6 +14,22 @@ struct DHPDEV__;
 using DHPDEV = DHPDEV__*;
 using HGLYPH = ULONG;
 using PFN = void (*)();
+using ROP4 = ULONG;
+using MIX = ULONG;
+
+// Engine objects the drawing entries receive.
+struct SURFOBJ;
+struct CLIPOBJ;
+struct XLATEOBJ;
+struct BRUSHOBJ;
+struct STROBJ;
+struct FONTOBJ;
+struct PATHOBJ;
+struct XFORMOBJ;
+struct LINEATTRS;
+struct BLENDOBJ;
+struct COLORADJUSTMENT;
+struct GLYPHDATA;
 
 // ---- capability records -------------------------------------------------
 

@@ -4,6 +4,10 @@
 // (flock) and fails with ERROR_SHARING_VIOLATION while another handle, in this
 // or another process, holds the file; other share modes take a shared lock.
 // CREATE_NEW never follows a symbolic link at the final component.
+// A refused open changes nothing (CREATE_ALWAYS truncates only once the lock
+// is held). New files are made with mode 0644 (less the umask). Names are
+// Linux paths: UTF-8 on disk, a backslash is an ordinary character.
+// Overlapped I/O is not offered on these handles (ERROR_INVALID_PARAMETER).
 #pragma once
 
 #include "platform/types.h"
@@ -40,7 +44,11 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
 enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0 };
 
 extern "C" {
-// Returns INVALID_HANDLE_VALUE and sets the last error on failure.
+// Returns INVALID_HANDLE_VALUE and sets the last error on failure. On
+// success the last error is ERROR_ALREADY_EXISTS when CREATE_ALWAYS or
+// OPEN_ALWAYS found the file, else ERROR_SUCCESS. A missing file gives
+// ERROR_FILE_NOT_FOUND, a missing folder ERROR_PATH_NOT_FOUND, a folder
+// ERROR_ACCESS_DENIED. CreateFileA's name is in the ANSI code page (1252).
 QLPR_EXPORT HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode,
                                       void* security, DWORD disposition, DWORD flags,
                                       HANDLE templateFile);
@@ -52,10 +60,15 @@ QLPR_EXPORT BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* 
                                  void* overlapped);
 QLPR_EXPORT BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD bytes, DWORD* written,
                                   void* overlapped);
+// Without distanceHigh the distance is a signed 32-bit value. Both clear the
+// last error on success, since a result may equal the failure value.
 QLPR_EXPORT DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh,
                                         DWORD method);
 QLPR_EXPORT DWORD WINAPI GetFileSize(HANDLE file, DWORD* sizeHigh);
-// Times are 100 ns units since 1601-01-01 (UTC), as on the platform.
+// Times are 100 ns units since 1601-01-01 (UTC), as on the platform. The
+// creation time is the birth time where the file system keeps one, else
+// the last write time. Attributes are FILE_ATTRIBUTE_DIRECTORY or
+// FILE_ATTRIBUTE_NORMAL.
 QLPR_EXPORT BOOL WINAPI GetFileTime(HANDLE file, FILETIME* creation, FILETIME* access,
                                     FILETIME* write);
 QLPR_EXPORT LONG WINAPI CompareFileTime(const FILETIME* a, const FILETIME* b);
@@ -65,13 +78,22 @@ QLPR_EXPORT DWORD WINAPI GetFileAttributesW(LPCWSTR name);
 // Closes any handle the platform gives out (files, mappings, ...).
 QLPR_EXPORT BOOL WINAPI CloseHandle(HANDLE handle);
 QLPR_EXPORT BOOL WINAPI DeleteFileW(LPCWSTR name);
+// Renames, replacing an existing target (the platform's MoveFileW would
+// refuse one with ERROR_ALREADY_EXISTS). A file moves to another file system
+// by copy and removal; a folder cannot (ERROR_NOT_SAME_DEVICE).
 QLPR_EXPORT BOOL WINAPI MoveFileW(LPCWSTR from, LPCWSTR to);
 QLPR_EXPORT BOOL WINAPI CreateDirectoryW(LPCWSTR name, void* security);
 
 // Read-only mappings only (PAGE_READONLY, FILE_MAP_READ). A mapping of an
 // empty file fails (ERROR_FILE_INVALID on the platform; here
-// ERROR_INVALID_PARAMETER). The view stays valid after the mapping and the
-// file handle are closed, until UnmapViewOfFile.
+// ERROR_INVALID_PARAMETER); so does a size beyond the file's end, a named
+// mapping, or a file handle without GENERIC_READ (ERROR_ACCESS_DENIED). The
+// view stays valid after the mapping and the file handle are closed, until
+// UnmapViewOfFile. View offsets are multiples of 64 KiB (else
+// ERROR_MAPPED_ALIGNMENT); `bytes` 0 maps to the end. A file cut shorter
+// while mapped cannot be read past its new end (the process would fault):
+// only files the system owns are mapped. UnmapViewOfFile takes the address
+// MapViewOfFile returned (else ERROR_INVALID_ADDRESS).
 QLPR_EXPORT HANDLE WINAPI CreateFileMappingW(HANDLE file, void* security, DWORD protect,
                                              DWORD maximumSizeHigh, DWORD maximumSizeLow,
                                              LPCWSTR name);

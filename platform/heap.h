@@ -26,7 +26,13 @@ QLPR_EXPORT PVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 QLPR_EXPORT BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, PVOID block);
 // Requested size of a live block, or (SIZE_T)-1.
 QLPR_EXPORT SIZE_T WINAPI HeapSize(HANDLE heap, DWORD flags, const void* block);
+// A heap handle that is unknown or destroyed: ERROR_INVALID_HANDLE. Heaps
+// are thread-safe; CloseHandle does not close them.
 
+// Fixed memory only (GMEM_FIXED, GMEM_ZEROINIT; other flags:
+// ERROR_INVALID_PARAMETER); the handle is the block's address.
 QLPR_EXPORT HANDLE WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
-QLPR_EXPORT HANDLE WINAPI GlobalFree(HANDLE block);  // null on success
+// Null on success; a block GlobalAlloc did not give: the block back, with
+// ERROR_INVALID_HANDLE.
+QLPR_EXPORT HANDLE WINAPI GlobalFree(HANDLE block);
 }

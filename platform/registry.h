@@ -6,6 +6,13 @@
 // platform: names are stored folded to lower case and percent-escaped where
 // a character cannot stand in a file name ('/', '%', control characters, a
 // leading '.').
+// Subkey paths are separated by backslashes; empty parts are ignored. The
+// unnamed value (name null or "") is the file ".default". A value and a
+// subkey of one key cannot share a name here: the later one is refused with
+// ERROR_ACCESS_DENIED. A handle's rights are checked: reading values needs
+// KEY_QUERY_VALUE, writing or deleting them KEY_SET_VALUE (else
+// ERROR_ACCESS_DENIED). A handle whose key was deleted cannot write
+// (ERROR_KEY_DELETED). Closed or unknown handles: ERROR_INVALID_HANDLE.
 #pragma once
 
 #include "platform/types.h"
@@ -53,6 +60,8 @@ QLPR_EXPORT LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, DWORD* reserved
 QLPR_EXPORT LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
                                        const BYTE* data, DWORD size);
 QLPR_EXPORT LONG WINAPI RegDeleteValueW(HKEY key, LPCWSTR name);
-// Deletes a key that has no subkeys (its values go with it).
+// Deletes a key that has no subkeys (its values go with it); one with
+// subkeys is refused with ERROR_ACCESS_DENIED. An empty subKey deletes the
+// key itself (never a predefined key).
 QLPR_EXPORT LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 }

@@ -3,6 +3,9 @@
 // format: its values "DriverPath", "DataFile" and "Output" (REG_SZ) describe
 // the printer, and its subkey "PrinterDriverData" holds the printer data
 // values that GetPrinterDataW reads.
+// A printer name is escaped like a registry name but keeps its case, so
+// printer names compare exactly. Printer handles close through ClosePrinter
+// only (CloseHandle refuses them).
 #pragma once
 
 #include <filesystem>
@@ -57,11 +60,18 @@ extern "C" {
 QLPR_EXPORT BOOL WINAPI OpenPrinterW(LPCWSTR printerName, HANDLE* printer,
                                      PRINTER_DEFAULTSW* defaults);
 QLPR_EXPORT BOOL WINAPI ClosePrinter(HANDLE printer);
-// Level 2 only. The strings follow the record in the caller's buffer. A
-// buffer smaller than `needed`: FALSE with ERROR_INSUFFICIENT_BUFFER.
+// Level 2 only (else ERROR_INVALID_LEVEL). The strings follow the record in
+// the caller's buffer. A buffer smaller than `needed`: FALSE with
+// ERROR_INSUFFICIENT_BUFFER, nothing written. The record: cVersion 3, pName
+// "QLPR Receipt Driver", pEnvironment "Linux", pDriverPath and pDataFile
+// from the printer folder, pConfigFile "QLPRUI.DLL" in the driver's folder.
+// The environment argument is not looked at. A printer without DriverPath:
+// ERROR_UNKNOWN_PRINTER_DRIVER.
 QLPR_EXPORT BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level,
                                           BYTE* buffer, DWORD size, DWORD* needed);
 // Level 2 only, as GetPrinterDriverW; pDevMode is null (no stored device mode).
+// pPrinterName is the name, pPortName the output, pDriverName the driver's
+// name, pServerName null, the other strings empty.
 QLPR_EXPORT BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, BYTE* buffer, DWORD size,
                                     DWORD* needed);
 // Returns ERROR_SUCCESS, ERROR_FILE_NOT_FOUND for a missing value, or
@@ -87,8 +97,10 @@ struct PrinterSetup {
 // Creates or updates the printer folder NAME (the administrator's side of
 // the spooler, used by qlpr and by tests).
 QLPR_EXPORT bool InstallPrinter(const std::u16string& name, const PrinterSetup& setup);
+// Nothing when there is no such printer or it has no DriverPath; a missing
+// DataFile or Output reads as empty.
 QLPR_EXPORT std::optional<PrinterSetup> ReadPrinterSetup(const std::u16string& name);
-// Folder of the printer NAME.
+// Folder of the printer NAME (empty for an empty name).
 QLPR_EXPORT std::filesystem::path PrinterFolder(const std::u16string& name);
 
 }  // namespace platform

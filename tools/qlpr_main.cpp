@@ -1,1 +1,40 @@
-int main() { return 0; }
+// qlpr: the command line of the receipt printer driver.
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/commands.h"
+
+namespace qlpr {
+
+int Fail(const std::string& message) {
+    std::cerr << "qlpr: " << message << '\n';
+    return 1;
+}
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: qlpr COMMAND [options]\n"
+    "\n"
+    "commands:\n"
+    "  info    enable the driver for a printer and show its settings, page geometry,\n"
+    "          capability records and device fonts\n"
+    "\n"
+    "qlpr COMMAND --help explains a command.\n";
+
+}  // namespace
+}  // namespace qlpr
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::cout << qlpr::kUsage;
+        return args.empty() ? 1 : 0;
+    }
+    std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "info") return qlpr::InfoCommand(args);
+    return qlpr::Fail("unknown command " + command + " (see qlpr --help)");
+}

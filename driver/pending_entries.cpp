@@ -1,0 +1,70 @@
+// Entries of the function table whose work is not built yet: the page
+// pipeline, the drawing entries and the font queries. Each refuses with
+// ERROR_NOT_SUPPORTED (or does nothing), so that an engine calling one gets
+// a clear failure rather than a false success.
+
+#include "driver/driver_entry.h"
+#include "platform/last_error.h"
+
+namespace {
+template <class Result>
+Result NotBuilt(Result failure) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return failure;
+}
+}  // namespace
+
+HSURF DrvEnableSurface(DHPDEV) { return NotBuilt(HSURF{}); }
+void DrvDisableSurface(DHPDEV) {}
+BOOL DrvStartDoc(SURFOBJ*, LPWSTR, DWORD) { return NotBuilt(FALSE); }
+BOOL DrvStartPage(SURFOBJ*) { return NotBuilt(FALSE); }
+BOOL DrvStartBanding(SURFOBJ*, POINTL*) { return NotBuilt(FALSE); }
+BOOL DrvNextBand(SURFOBJ*, POINTL*) { return NotBuilt(FALSE); }
+BOOL DrvSendPage(SURFOBJ*) { return NotBuilt(FALSE); }
+BOOL DrvEndDoc(SURFOBJ*, FLONG) { return NotBuilt(FALSE); }
+ULONG DrvEscape(SURFOBJ*, ULONG, ULONG, PVOID, ULONG, PVOID) { return NotBuilt(ULONG{0}); }
+BOOL DrvRealizeBrush(BRUSHOBJ*, SURFOBJ*, SURFOBJ*, SURFOBJ*, XLATEOBJ*, ULONG) {
+    return NotBuilt(FALSE);
+}
+BOOL DrvStretchBlt(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, COLORADJUSTMENT*, POINTL*,
+                   RECTL*, RECTL*, POINTL*, ULONG) {
+    return NotBuilt(FALSE);
+}
+BOOL DrvBitBlt(SURFOBJ*, SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*, POINTL*,
+               BRUSHOBJ*, POINTL*, ROP4) {
+    return NotBuilt(FALSE);
+}
+BOOL DrvTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*,
+                POINTL*, MIX) {
+    return NotBuilt(FALSE);
+}
+BOOL DrvStrokePath(SURFOBJ*, PATHOBJ*, CLIPOBJ*, XFORMOBJ*, BRUSHOBJ*, POINTL*, LINEATTRS*, MIX) {
+    return NotBuilt(FALSE);
+}
+BOOL DrvFillPath(SURFOBJ*, PATHOBJ*, CLIPOBJ*, BRUSHOBJ*, POINTL*, MIX, FLONG) {
+    return NotBuilt(FALSE);
+}
+BOOL DrvStrokeAndFillPath(SURFOBJ*, PATHOBJ*, CLIPOBJ*, XFORMOBJ*, BRUSHOBJ*, LINEATTRS*,
+                          BRUSHOBJ*, POINTL*, MIX, FLONG) {
+    return NotBuilt(FALSE);
+}
+BOOL DrvCopyBits(SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*) {
+    return NotBuilt(FALSE);
+}
+BOOL DrvAlphaBlend(SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, RECTL*, BLENDOBJ*) {
+    return NotBuilt(FALSE);
+}
+BOOL DrvQueryDeviceSupport(SURFOBJ*, XLATEOBJ*, XFORMOBJ*, ULONG, ULONG, PVOID, ULONG, PVOID) {
+    return NotBuilt(FALSE);
+}
+IFIMETRICS* DrvQueryFont(DHPDEV, ULONG_PTR, ULONG, ULONG_PTR* id) {
+    if (id != nullptr) *id = 0;
+    return NotBuilt<IFIMETRICS*>(nullptr);
+}
+PVOID DrvQueryFontTree(DHPDEV, ULONG_PTR, ULONG, ULONG, ULONG_PTR* id) {
+    if (id != nullptr) *id = 0;
+    return NotBuilt<PVOID>(nullptr);
+}
+LONG DrvQueryFontData(DHPDEV, FONTOBJ*, ULONG, HGLYPH, GLYPHDATA*, PVOID, ULONG) {
+    return NotBuilt(LONG{-1});
+}

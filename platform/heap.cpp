@@ -1,0 +1,152 @@
+// Private heaps: each heap keeps a registry of its live blocks, so that
+// HeapDestroy frees them all and a block of another heap (or no heap) is
+// refused instead of corrupting memory. GlobalAlloc blocks come from one
+// internal heap of the same kind.
+#include "platform/heap.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/internal.h"
+
+namespace platform {
+namespace {
+
+class Heap final : public HandleObject {
+  public:
+    explicit Heap(SIZE_T maximum) : maximum_(maximum) {}
+    ~Heap() override {
+        for (auto& [block, size] : blocks_) std::free(block);
+    }
+    Heap(const Heap&) = delete;
+    Heap& operator=(const Heap&) = delete;
+
+    // A heap is released by HeapDestroy only.
+    bool ClosedByCloseHandle() const override { return false; }
+
+    void* Allocate(SIZE_T bytes, bool zero) {
+        std::lock_guard guard(lock_);
+        if (maximum_ != 0 && (bytes > maximum_ || used_ > maximum_ - bytes)) return nullptr;
+        const SIZE_T reserved = bytes == 0 ? 1 : bytes;
+        void* block = zero ? std::calloc(1, reserved) : std::malloc(reserved);
+        if (block == nullptr) return nullptr;
+        try {
+            blocks_.emplace(block, bytes);
+        } catch (...) {
+            std::free(block);
+            return nullptr;
+        }
+        used_ += bytes;
+        return block;
+    }
+
+    bool Free(void* block) {
+        std::lock_guard guard(lock_);
+        auto found = blocks_.find(block);
+        if (found == blocks_.end()) return false;
+        used_ -= found->second;
+        blocks_.erase(found);
+        std::free(block);
+        return true;
+    }
+
+    SIZE_T Size(const void* block) {
+        std::lock_guard guard(lock_);
+        auto found = blocks_.find(const_cast<void*>(block));
+        return found == blocks_.end() ? static_cast<SIZE_T>(-1) : found->second;
+    }
+
+  private:
+    std::mutex lock_;
+    std::unordered_map<void*, SIZE_T> blocks_;
+    SIZE_T maximum_;
+    SIZE_T used_ = 0;
+};
+
+Heap& GlobalHeap() {
+    static Heap* heap = new Heap(0);  // outlives every static destructor
+    return *heap;
+}
+
+}  // namespace
+}  // namespace platform
+
+using platform::Heap;
+
+extern "C" {
+
+QLPR_EXPORT HANDLE WINAPI HeapCreate(DWORD, SIZE_T, SIZE_T maximumSize) {
+    return platform::Guard<HANDLE>(nullptr, [&]() -> HANDLE {
+        HANDLE heap = platform::RegisterHandle(std::make_shared<Heap>(maximumSize));
+        if (heap == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return heap;
+    });
+}
+
+QLPR_EXPORT BOOL WINAPI HeapDestroy(HANDLE heap) {
+    if (!platform::ReleaseHandleAs<Heap>(heap)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+QLPR_EXPORT PVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    auto object = platform::LookupHandleAs<Heap>(heap);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    void* block = object->Allocate(bytes, (flags & HEAP_ZERO_MEMORY) != 0);
+    if (block == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return block;
+}
+
+QLPR_EXPORT BOOL WINAPI HeapFree(HANDLE heap, DWORD, PVOID block) {
+    auto object = platform::LookupHandleAs<Heap>(heap);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (block == nullptr) return TRUE;
+    if (!object->Free(block)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+QLPR_EXPORT SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, const void* block) {
+    auto object = platform::LookupHandleAs<Heap>(heap);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return static_cast<SIZE_T>(-1);
+    }
+    SIZE_T size = object->Size(block);
+    if (size == static_cast<SIZE_T>(-1)) SetLastError(ERROR_INVALID_PARAMETER);
+    return size;
+}
+
+// Fixed memory only: the handle is the block's address.
+QLPR_EXPORT HANDLE WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
+    if ((flags & ~GPTR) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    void* block = platform::GlobalHeap().Allocate(bytes, (flags & GMEM_ZEROINIT) != 0);
+    if (block == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return block;
+}
+
+QLPR_EXPORT HANDLE WINAPI GlobalFree(HANDLE block) {
+    if (block == nullptr) return nullptr;
+    if (!platform::GlobalHeap().Free(block)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return block;
+    }
+    return nullptr;
+}
+
+}  // extern "C"

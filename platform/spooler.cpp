@@ -1,0 +1,317 @@
+// The spooler stand-in: printer folders under PrintersRoot(), each a key of
+// the registry store's format (see spooler.h).
+#include "platform/spooler.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/internal.h"
+#include "platform/registry_store.h"
+#include "platform/store_root.h"
+#include "platform/wide.h"
+
+namespace platform {
+namespace {
+
+namespace store = registry_store;
+
+// Every printer of this spooler runs the one driver.
+constexpr char16_t kDriverName[] = u"QLPR Receipt Driver";
+constexpr char16_t kEnvironment[] = u"Linux";
+constexpr char16_t kConfigFile[] = u"QLPRUI.DLL";
+constexpr char16_t kDriverPathValue[] = u"DriverPath";
+constexpr char16_t kDataFileValue[] = u"DataFile";
+constexpr char16_t kOutputValue[] = u"Output";
+constexpr char16_t kDriverDataKey[] = u"PrinterDriverData";
+constexpr DWORD kDriverVersion = 3;
+
+struct Printer final : HandleObject {
+    WideString name;
+    std::filesystem::path folder;
+    bool ClosedByCloseHandle() const override { return false; }
+};
+
+bool IsFolder(const std::filesystem::path& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::filesystem::path DriverDataFolder(const std::filesystem::path& printerFolder) {
+    return printerFolder / store::StoreName(kDriverDataKey, true);
+}
+
+WideString ReadText(const std::filesystem::path& folder, WideView name) {
+    WideString text;
+    if (!store::ReadString(folder, name, &text)) text.clear();
+    return text;
+}
+
+// The driver's folder (with its separator) followed by the name of the
+// driver's user-interface library.
+WideString ConfigFileOf(const WideString& driverPath) {
+    std::size_t slash = driverPath.rfind(u'/');
+    WideString folder = slash == WideString::npos ? WideString() : driverPath.substr(0, slash + 1);
+    return folder + kConfigFile;
+}
+
+// Lays out a record of type T followed by its strings in the caller's
+// buffer, the platform's way: the strings come right after the record, and
+// a buffer too small receives nothing.
+template <class T>
+class RecordPacker {
+  public:
+    // `field` is set to point at a copy of `text` in the buffer (or null).
+    void Add(LPWSTR T::*field, const WideString* text) { strings_.push_back({field, text}); }
+
+    DWORD Needed() const {
+        std::size_t total = sizeof(T);
+        for (const auto& entry : strings_) {
+            if (entry.text != nullptr) total += (entry.text->size() + 1) * sizeof(WCHAR);
+        }
+        return static_cast<DWORD>(total);
+    }
+
+    BOOL Pack(T record, BYTE* buffer, DWORD size, DWORD* needed) const {
+        const DWORD total = Needed();
+        if (needed != nullptr) *needed = total;
+        if (buffer == nullptr || size < total) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        std::size_t offset = sizeof(T);
+        for (const auto& entry : strings_) {
+            if (entry.text == nullptr) {
+                record.*(entry.field) = nullptr;
+                continue;
+            }
+            const std::size_t bytes = (entry.text->size() + 1) * sizeof(WCHAR);
+            std::memcpy(buffer + offset, entry.text->c_str(), bytes);
+            record.*(entry.field) = reinterpret_cast<LPWSTR>(buffer + offset);
+            offset += bytes;
+        }
+        std::memcpy(buffer, &record, sizeof(T));  // the buffer need not be aligned
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+
+  private:
+    struct Entry {
+        LPWSTR T::*field;
+        const WideString* text;
+    };
+    std::vector<Entry> strings_;
+};
+
+std::shared_ptr<Printer> PrinterOf(HANDLE handle) {
+    return LookupHandleAs<Printer>(handle);
+}
+
+}  // namespace
+
+std::filesystem::path PrinterFolder(const std::u16string& name) {
+    try {
+        std::filesystem::path root = PrintersRoot();
+        if (root.empty() || name.empty()) return {};
+        return root / store::StoreName(name, false);
+    } catch (...) {
+        return {};
+    }
+}
+
+bool InstallPrinter(const std::u16string& name, const PrinterSetup& setup) {
+    try {
+        std::filesystem::path folder = PrinterFolder(name);
+        if (folder.empty()) return false;
+        if (store::CreateKeyFolder(DriverDataFolder(folder), nullptr) != ERROR_SUCCESS)
+            return false;
+        return store::WriteString(folder, kDriverPathValue, FromUtf8(setup.driverPath.string())) ==
+                   ERROR_SUCCESS &&
+               store::WriteString(folder, kDataFileValue, FromUtf8(setup.dataFile.string())) ==
+                   ERROR_SUCCESS &&
+               store::WriteString(folder, kOutputValue, FromUtf8(setup.output)) == ERROR_SUCCESS;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::optional<PrinterSetup> ReadPrinterSetup(const std::u16string& name) {
+    try {
+        std::filesystem::path folder = PrinterFolder(name);
+        if (folder.empty() || !IsFolder(folder)) return std::nullopt;
+        WideString driverPath;
+        if (!store::ReadString(folder, kDriverPathValue, &driverPath)) return std::nullopt;
+        PrinterSetup setup;
+        setup.driverPath = ToUtf8(driverPath);
+        setup.dataFile = ToUtf8(ReadText(folder, kDataFileValue));
+        setup.output = ToUtf8(ReadText(folder, kOutputValue));
+        return setup;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace platform
+
+using platform::Printer;
+using platform::WideString;
+namespace store = platform::registry_store;
+
+extern "C" {
+
+QLPR_EXPORT BOOL WINAPI OpenPrinterW(LPCWSTR printerName, HANDLE* printer, PRINTER_DEFAULTSW*) {
+    return platform::Guard<BOOL>(FALSE, [&]() -> BOOL {
+        if (printer == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        *printer = nullptr;
+        WideString name = printerName != nullptr ? WideString(printerName) : WideString();
+        std::filesystem::path folder = platform::PrinterFolder(name);
+        if (folder.empty() || !platform::IsFolder(folder)) {
+            SetLastError(ERROR_INVALID_PRINTER_NAME);
+            return FALSE;
+        }
+        auto object = std::make_shared<Printer>();
+        object->name = std::move(name);
+        object->folder = std::move(folder);
+        HANDLE handle = platform::RegisterHandle(std::move(object));
+        if (handle == nullptr) return FALSE;
+        *printer = handle;
+        return TRUE;
+    });
+}
+
+QLPR_EXPORT BOOL WINAPI ClosePrinter(HANDLE printer) {
+    if (!platform::ReleaseHandleAs<Printer>(printer)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The environment is not looked at: every printer has the one driver.
+QLPR_EXPORT BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR, DWORD level, BYTE* buffer,
+                                          DWORD size, DWORD* needed) {
+    return platform::Guard<BOOL>(FALSE, [&]() -> BOOL {
+        auto object = platform::PrinterOf(printer);
+        if (!object) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (level != 2) {
+            SetLastError(ERROR_INVALID_LEVEL);
+            return FALSE;
+        }
+        if (needed == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        WideString driverPath;
+        if (!store::ReadString(object->folder, platform::kDriverPathValue, &driverPath)) {
+            SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
+            return FALSE;
+        }
+        const WideString name = platform::kDriverName;
+        const WideString environment = platform::kEnvironment;
+        const WideString dataFile = platform::ReadText(object->folder, platform::kDataFileValue);
+        const WideString configFile = platform::ConfigFileOf(driverPath);
+
+        platform::RecordPacker<DRIVER_INFO_2W> packer;
+        packer.Add(&DRIVER_INFO_2W::pName, &name);
+        packer.Add(&DRIVER_INFO_2W::pEnvironment, &environment);
+        packer.Add(&DRIVER_INFO_2W::pDriverPath, &driverPath);
+        packer.Add(&DRIVER_INFO_2W::pDataFile, &dataFile);
+        packer.Add(&DRIVER_INFO_2W::pConfigFile, &configFile);
+        DRIVER_INFO_2W record{};
+        record.cVersion = platform::kDriverVersion;
+        return packer.Pack(record, buffer, size, needed);
+    });
+}
+
+QLPR_EXPORT BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, BYTE* buffer, DWORD size,
+                                    DWORD* needed) {
+    return platform::Guard<BOOL>(FALSE, [&]() -> BOOL {
+        auto object = platform::PrinterOf(printer);
+        if (!object) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (level != 2) {
+            SetLastError(ERROR_INVALID_LEVEL);
+            return FALSE;
+        }
+        if (needed == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const WideString port = platform::ReadText(object->folder, platform::kOutputValue);
+        const WideString driverName = platform::kDriverName;
+        const WideString empty;
+
+        platform::RecordPacker<PRINTER_INFO_2W> packer;
+        packer.Add(&PRINTER_INFO_2W::pServerName, nullptr);  // a local printer
+        packer.Add(&PRINTER_INFO_2W::pPrinterName, &object->name);
+        packer.Add(&PRINTER_INFO_2W::pShareName, &empty);
+        packer.Add(&PRINTER_INFO_2W::pPortName, &port);
+        packer.Add(&PRINTER_INFO_2W::pDriverName, &driverName);
+        packer.Add(&PRINTER_INFO_2W::pComment, &empty);
+        packer.Add(&PRINTER_INFO_2W::pLocation, &empty);
+        packer.Add(&PRINTER_INFO_2W::pSepFile, &empty);
+        packer.Add(&PRINTER_INFO_2W::pPrintProcessor, &empty);
+        packer.Add(&PRINTER_INFO_2W::pDatatype, &empty);
+        packer.Add(&PRINTER_INFO_2W::pParameters, &empty);
+        PRINTER_INFO_2W record{};
+        record.pDevMode = nullptr;
+        record.pSecurityDescriptor = nullptr;
+        record.Priority = 1;
+        return packer.Pack(record, buffer, size, needed);
+    });
+}
+
+QLPR_EXPORT DWORD WINAPI GetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD* type, BYTE* data,
+                                         DWORD size, DWORD* needed) {
+    return static_cast<DWORD>(platform::GuardStatus([&]() -> LONG {
+        auto object = platform::PrinterOf(printer);
+        if (!object) return ERROR_INVALID_HANDLE;
+        if (valueName == nullptr || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
+        DWORD valueType = REG_NONE;
+        std::vector<BYTE> bytes;
+        LONG status = store::ReadValue(platform::DriverDataFolder(object->folder), valueName,
+                                       &valueType, &bytes);
+        if (status != ERROR_SUCCESS) return status;
+        const auto valueSize = static_cast<DWORD>(bytes.size());
+        if (type != nullptr) *type = valueType;
+        if (needed != nullptr) *needed = valueSize;
+        if (size < valueSize) return ERROR_MORE_DATA;
+        if (valueSize != 0) std::memcpy(data, bytes.data(), valueSize);
+        return ERROR_SUCCESS;
+    }));
+}
+
+QLPR_EXPORT DWORD WINAPI SetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD type,
+                                         const BYTE* data, DWORD size) {
+    return static_cast<DWORD>(platform::GuardStatus([&]() -> LONG {
+        auto object = platform::PrinterOf(printer);
+        if (!object) return ERROR_INVALID_HANDLE;
+        if (valueName == nullptr || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
+        // A printer removed meanwhile is not brought back by its data.
+        if (!platform::IsFolder(object->folder)) return ERROR_INVALID_PRINTER_NAME;
+        std::filesystem::path folder = platform::DriverDataFolder(object->folder);
+        LONG status = store::CreateKeyFolder(folder, nullptr);
+        if (status != ERROR_SUCCESS) return status;
+        return store::WriteValue(folder, valueName, type, data, size);
+    }));
+}
+
+QLPR_EXPORT DWORD WINAPI DeletePrinterDataW(HANDLE printer, LPCWSTR valueName) {
+    return static_cast<DWORD>(platform::GuardStatus([&]() -> LONG {
+        auto object = platform::PrinterOf(printer);
+        if (!object) return ERROR_INVALID_HANDLE;
+        if (valueName == nullptr) return ERROR_INVALID_PARAMETER;
+        return store::DeleteValue(platform::DriverDataFolder(object->folder), valueName);
+    }));
+}
+
+}  // extern "C"

@@ -1,0 +1,254 @@
+// The driver enabled through the print host, as the engine does it: the
+// library loaded by path, its table, a device enabled, completed, reset and
+// disabled for a printer of the spooler stand-in.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "driver/device_instance.h"
+#include "driver/driver_entry.h"
+#include "host/driver_host.h"
+#include "host/engine.h"
+#include "platform/last_error.h"
+#include "platform/registry.h"
+#include "platform/spooler.h"
+#include "render/device_fonts.h"
+#include "test_support.h"
+
+namespace {
+
+using testsupport::BinDir;
+using testsupport::SourceDir;
+
+constexpr char16_t kPrinter[] = u"Test Receipt";
+
+class DriverEnable : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dataFile_ = root_.path() / "QLPR80.INI";
+        std::filesystem::copy_file(SourceDir() / "examples" / "QLPR80.INI", dataFile_);
+        Install(dataFile_);
+        std::string error;
+        driver_ = host::DriverHost::Load(BinDir() / "QLPRGI.DLL", &error);
+        ASSERT_TRUE(driver_) << error;
+    }
+    void TearDown() override {
+        driver_.reset();
+        if (printer_ != nullptr) ClosePrinter(printer_);
+    }
+    void Install(const std::filesystem::path& dataFile) {
+        if (printer_ != nullptr) ClosePrinter(printer_);
+        platform::PrinterSetup setup{BinDir() / "QLPRGI.DLL", dataFile, (root_.path() / "out.prn").string()};
+        ASSERT_TRUE(platform::InstallPrinter(kPrinter, setup));
+        ASSERT_TRUE(OpenPrinterW(reinterpret_cast<LPCWSTR>(kPrinter), &printer_, nullptr));
+    }
+    std::unique_ptr<host::Device> Enable(const DEVMODEW* devmode = nullptr, std::string* error = nullptr) {
+        std::string ignored;
+        return host::Device::Enable(*driver_, printer_, kPrinter, devmode, error ? error : &ignored);
+    }
+    static const DeviceInstance& Instance(const host::Device& device) {
+        return *reinterpret_cast<const DeviceInstance*>(device.pdev());
+    }
+
+    testsupport::ScopedStoreRoot root_;
+    std::filesystem::path dataFile_;
+    HANDLE printer_ = nullptr;
+    std::unique_ptr<host::DriverHost> driver_;
+};
+
+TEST_F(DriverEnable, TheTableHoldsTheTwentySevenEntriesInOrder) {
+    const ULONG expected[] = {0, 1, 2, 3, 4, 7, 24, 32, 33, 34, 35, 57, 58, 12, 13, 20, 18, 23,
+                              14, 15, 16, 19, 71, 76, 26, 27, 28};
+    ASSERT_EQ(driver_->table().size(), 27u);
+    for (std::size_t i = 0; i < 27; ++i) {
+        EXPECT_EQ(driver_->table()[i].iFunc, expected[i]) << i;
+        EXPECT_NE(driver_->table()[i].pfn, nullptr) << i;
+    }
+    EXPECT_EQ(driver_->driverVersion(), 0x20000u);
+}
+
+TEST_F(DriverEnable, ADeviceForTheExamplePrinter) {
+    std::size_t palettesBefore = host::LivePaletteCount();
+    {
+        auto device = Enable();
+        ASSERT_TRUE(device);
+        const DeviceInstance& instance = Instance(*device);
+        EXPECT_EQ(instance.signature, kInstanceSignature);
+        EXPECT_EQ(instance.hdev, device->hdev());
+        EXPECT_EQ(instance.devmode.pub.dmSize, 220);
+        EXPECT_EQ(instance.devmode.pub.dmDriverExtra, 2002);
+        EXPECT_EQ(instance.devmode.priv.signature, kPrivateSignature);
+        EXPECT_EQ(instance.pageNumber, 0);
+        EXPECT_FALSE(GeometryIsStale(instance.geometry));
+
+        const GDIINFO& gdi = device->gdiInfo();
+        EXPECT_EQ(gdi.ulLogPixelsX, 203u);
+        EXPECT_EQ(gdi.ulLogPixelsY, 203u);
+        EXPECT_EQ(gdi.ulHorzRes, 576u);
+        EXPECT_EQ(gdi.cBitsPixel, 1u);
+        EXPECT_EQ(gdi.xStyleStep, 1);
+        EXPECT_EQ(gdi.denStyleStep, 4);
+        EXPECT_EQ(gdi.ulAspectXY, 288u);
+        EXPECT_EQ(gdi.ulDevicePelsDPI, 203u);
+
+        const DEVINFO& dev = device->devInfo();
+        EXPECT_EQ(dev.lfDefaultFont.lfHeight, -31);
+        EXPECT_EQ(dev.cFonts, instance.deviceFontCount);
+        EXPECT_GT(dev.cFonts, 0u);
+        host::PaletteInfo palette;
+        ASSERT_TRUE(host::LookupPalette(dev.hpalDefault, &palette));
+        EXPECT_EQ(palette.mode, PAL_INDEXED);
+        ASSERT_EQ(palette.count, 2u);
+        EXPECT_EQ(palette.colours[0], 0x000000u);
+        EXPECT_EQ(palette.colours[1], 0xFFFFFFu);
+        EXPECT_EQ(instance.palette.eraseColour, 1u);
+
+        auto dither = driver_->Entry<PFN_DrvDitherColor>(INDEX_DrvDitherColor);
+        EXPECT_EQ(dither(device->pdev(), 0, 0x808080, nullptr), DCR_HALFTONE);
+    }
+    EXPECT_EQ(host::LivePaletteCount(), palettesBefore);  // disable deleted the palette
+}
+
+TEST_F(DriverEnable, DeviceFontsListFamiliesOfFour) {
+    auto device = Enable();
+    ASSERT_TRUE(device);
+    const DeviceInstance& instance = Instance(*device);
+    ASSERT_EQ(instance.deviceFontCount % 4, 0u);
+    std::vector<WORD> ids;
+    for (DWORD i = 0; i < instance.deviceFontCount; i += 4) {
+        const DeviceFontEntry* family = instance.deviceFonts + i;
+        EXPECT_EQ(family[0].ifi.usWinWeight, 400);
+        EXPECT_EQ(family[1].ifi.usWinWeight, 700);
+        EXPECT_EQ(family[2].ifi.fsSelection, 0x01);
+        EXPECT_EQ(family[3].ifi.fsSelection, 0x21);
+        EXPECT_EQ(family[0].ifi.fsSelection, 0x40);
+        EXPECT_NE(family[0].faceName[0], 0);
+        ids.push_back(family[0].fontId);
+    }
+    // Barcode fonts follow the text fonts; the control fonts come last.
+    ASSERT_GE(ids.size(), 4u);
+    EXPECT_EQ(ids[ids.size() - 2], 200);
+    EXPECT_EQ(ids.back(), 300);
+    const DeviceFontEntry* barcode = nullptr;
+    for (DWORD i = 0; i < instance.deviceFontCount; ++i)
+        if (instance.deviceFonts[i].fontId == 100) {
+            barcode = &instance.deviceFonts[i];
+            break;
+        }
+    ASSERT_NE(barcode, nullptr);
+    EXPECT_EQ(std::u16string(barcode->faceName), u"Barcode1");
+    // Measured with its sample string: em height and ascent agree, width is half.
+    EXPECT_GT(barcode->ifi.fwdUnitsPerEm, 0);
+    EXPECT_EQ(barcode->ifi.fwdWinAscender, barcode->ifi.fwdUnitsPerEm);
+    EXPECT_EQ(barcode->ifi.fwdMaxCharInc, barcode->ifi.fwdUnitsPerEm / 2);
+}
+
+TEST_F(DriverEnable, RotatedPagesListOnlyTheCodeFonts) {
+    std::vector<BYTE> mode(sizeof(Devmode));
+    {
+        auto device = Enable();
+        ASSERT_TRUE(device);
+        std::memcpy(mode.data(), &Instance(*device).devmode, sizeof(Devmode));
+    }
+    auto* devmode = reinterpret_cast<Devmode*>(mode.data());
+    devmode->pub.dmOrientation = DMORIENT_LANDSCAPE;  // validated to rotation 90: rotated
+    auto device = Enable(&devmode->pub);
+    ASSERT_TRUE(device);
+    const DeviceInstance& instance = Instance(*device);
+    EXPECT_NE(instance.devmode.priv.layoutFlags & kLayoutRotated, 0u);
+    for (DWORD i = 0; i < instance.deviceFontCount; ++i) {
+        WORD id = instance.deviceFonts[i].fontId;
+        EXPECT_TRUE((id >= 100 && id <= 107) || (id >= 150 && id <= 157)) << id;
+    }
+    EXPECT_GT(instance.deviceFontCount, 0u);
+}
+
+TEST_F(DriverEnable, ADevmodeWithoutThePrivateSignatureKeepsThePrivateDefaults) {
+    std::vector<BYTE> mode(sizeof(Devmode));
+    DEVMODEW* devmode = reinterpret_cast<DEVMODEW*>(mode.data());
+    devmode->dmSpecVersion = 0x401;
+    devmode->dmSize = sizeof(DEVMODEW);
+    devmode->dmDriverExtra = 2002;
+    devmode->dmFields = DM_COPIES;
+    devmode->dmCopies = 5000;
+    auto device = Enable(devmode);
+    ASSERT_TRUE(device);
+    const DeviceInstance& instance = Instance(*device);
+    EXPECT_EQ(instance.devmode.priv.signature, kPrivateSignature);
+    EXPECT_EQ(instance.devmode.priv.optionFlags, kDefaultOptionFlags);
+    EXPECT_EQ(instance.devmode.pub.dmCopies, 999);
+}
+
+TEST_F(DriverEnable, ADataFileThatDoesNotCompileFailsEveryEnable) {
+    std::ifstream in(dataFile_);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    in.close();
+    std::size_t at = text.find("\nresponsecmd=");
+    ASSERT_NE(at, std::string::npos);
+    std::string broken = text;
+    broken.replace(at + 1, 11, "responsecmX");
+    std::filesystem::path brokenFile = root_.path() / "BROKEN.INI";
+    std::ofstream(brokenFile) << broken;
+    Install(brokenFile);
+    std::string error;
+    EXPECT_FALSE(Enable(nullptr, &error));
+    EXPECT_FALSE(Enable(nullptr, &error));
+    EXPECT_FALSE(std::filesystem::exists(root_.path() / "BROKEN.QCB"));
+    Install(dataFile_);
+    EXPECT_TRUE(Enable());
+}
+
+TEST_F(DriverEnable, AResetOutsideADocumentMovesNothingAndSucceeds) {
+    auto device = Enable();
+    ASSERT_TRUE(device);
+    std::string error;
+    EXPECT_TRUE(device->Reset(nullptr, &error)) << error;
+    const DeviceInstance& instance = Instance(*device);
+    EXPECT_EQ(instance.state & kStateCreatedByReset, 0u);
+    EXPECT_EQ(instance.jobName, nullptr);
+}
+
+TEST_F(DriverEnable, EntriesRefuseAnInvalidInstance) {
+    DeviceInstance bogus{};
+    auto dither = driver_->Entry<PFN_DrvDitherColor>(INDEX_DrvDitherColor);
+    SetLastError(0);
+    EXPECT_EQ(dither(reinterpret_cast<DHPDEV>(&bogus), 0, 0, nullptr), DCR_HALFTONE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    auto reset = driver_->Entry<PFN_DrvResetPDEV>(INDEX_DrvResetPDEV);
+    SetLastError(0);
+    EXPECT_FALSE(reset(reinterpret_cast<DHPDEV>(&bogus), reinterpret_cast<DHPDEV>(&bogus)));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    bogus.signature = kInstanceSignature;  // one copy is not enough
+    SetLastError(0);
+    driver_->Entry<PFN_DrvDisablePDEV>(INDEX_DrvDisablePDEV)(reinterpret_cast<DHPDEV>(&bogus));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(DriverExports, QueryAndEnableRefuseWhatTheyCannotServe) {
+    DWORD needed = 0;
+    BYTE small[3];
+    SetLastError(0);
+    EXPECT_FALSE(DrvQueryDriverInfo(1, small, 3, &needed));
+    EXPECT_EQ(needed, 4u);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    DWORD value = 0;
+    EXPECT_TRUE(DrvQueryDriverInfo(1, &value, 4, &needed));
+    EXPECT_EQ(value, 1u);
+    SetLastError(0);
+    EXPECT_FALSE(DrvQueryDriverInfo(2, &value, 4, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+    DRVENABLEDATA data{};
+    SetLastError(0);
+    EXPECT_FALSE(DrvEnableDriver(0x1FFFF, sizeof data, &data));
+    EXPECT_EQ(GetLastError(), ERROR_BAD_DRIVER_LEVEL);
+    SetLastError(0);
+    EXPECT_FALSE(DrvEnableDriver(0x20000, 11, &data));
+    EXPECT_EQ(GetLastError(), ERROR_BAD_DRIVER_LEVEL);
+    EXPECT_EQ(data.pdrvfn, nullptr);
+}
+
+}  // namespace

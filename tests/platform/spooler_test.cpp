@@ -1,0 +1,195 @@
+// The spooler stand-in: printer folders, the driver and printer records,
+// and printer data.
+#include "platform/spooler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/last_error.h"
+#include "platform/registry.h"
+#include "platform_test_util.h"
+#include "test_support.h"
+
+namespace {
+
+using platformtest::FolderEntries;
+
+class SpoolerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setup_.driverPath = "/opt/qlpr/lib/QLPRGI.DLL";
+        setup_.dataFile = "/opt/qlpr/share/receipt.dat";
+        setup_.output = "/dev/usb/lp0";
+        ASSERT_TRUE(platform::InstallPrinter(u"Receipt 80", setup_));
+        ASSERT_TRUE(OpenPrinterW(u"Receipt 80", &printer_, nullptr));
+    }
+    void TearDown() override {
+        if (printer_ != nullptr) ClosePrinter(printer_);
+    }
+
+    // True when the string lies inside [buffer, buffer + size).
+    static bool Inside(const void* text, const std::vector<BYTE>& buffer) {
+        const auto* p = static_cast<const BYTE*>(text);
+        return p >= buffer.data() && p < buffer.data() + buffer.size();
+    }
+
+    testsupport::ScopedStoreRoot root_;
+    platform::PrinterSetup setup_;
+    HANDLE printer_ = nullptr;
+};
+
+TEST_F(SpoolerTest, InstallWritesTheFolderTree) {
+    const auto folder = root_.path() / "printers" / "Receipt 80";
+    EXPECT_EQ(platform::PrinterFolder(u"Receipt 80"), folder);
+    EXPECT_EQ(FolderEntries(folder),
+              (std::vector<std::string>{"datafile", "driverpath", "output", "printerdriverdata"}));
+    EXPECT_EQ(platformtest::ReadBytes(folder / "output"),
+              std::string("\x01\0\0\0/\0d\0e\0v\0/\0u\0s\0b\0/\0l\0p\0\x30\0\0\0", 30));
+}
+
+TEST_F(SpoolerTest, SetupRoundTrip) {
+    auto read = platform::ReadPrinterSetup(u"Receipt 80");
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->driverPath, setup_.driverPath);
+    EXPECT_EQ(read->dataFile, setup_.dataFile);
+    EXPECT_EQ(read->output, setup_.output);
+    EXPECT_FALSE(platform::ReadPrinterSetup(u"No Such Printer").has_value());
+
+    setup_.output = "-";
+    ASSERT_TRUE(platform::InstallPrinter(u"Receipt 80", setup_));  // an update
+    EXPECT_EQ(platform::ReadPrinterSetup(u"Receipt 80")->output, "-");
+    EXPECT_FALSE(platform::InstallPrinter(u"", setup_));
+}
+
+TEST_F(SpoolerTest, PrinterNamesKeepTheirCaseAndAreEscaped) {
+    HANDLE other = nullptr;
+    SetLastError(0);
+    EXPECT_FALSE(OpenPrinterW(u"receipt 80", &other, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PRINTER_NAME);
+    EXPECT_FALSE(OpenPrinterW(u"Missing", &other, nullptr));
+    EXPECT_FALSE(OpenPrinterW(u"", &other, nullptr));
+    EXPECT_EQ(other, nullptr);
+
+    ASSERT_TRUE(platform::InstallPrinter(u"../Odd/Name%", setup_));
+    EXPECT_EQ(platform::PrinterFolder(u"../Odd/Name%"),
+              root_.path() / "printers" / "%2E.%2FOdd%2FName%25");
+    EXPECT_TRUE(std::filesystem::is_directory(platform::PrinterFolder(u"../Odd/Name%")));
+    ASSERT_TRUE(OpenPrinterW(u"../Odd/Name%", &other, nullptr));
+    EXPECT_TRUE(ClosePrinter(other));
+}
+
+TEST_F(SpoolerTest, DriverRecordByTheTwoCallProtocol) {
+    DWORD needed = 0;
+    SetLastError(0);
+    EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 2, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    ASSERT_GT(needed, sizeof(DRIVER_INFO_2W));
+
+    std::vector<BYTE> buffer(needed, 0xEE);
+    DWORD again = 0;
+    EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 2, buffer.data(), needed - 1, &again));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(again, needed);
+    EXPECT_EQ(buffer[0], 0xEE);  // nothing written
+
+    ASSERT_TRUE(GetPrinterDriverW(printer_, nullptr, 2, buffer.data(), needed, &again));
+    DRIVER_INFO_2W info;
+    std::memcpy(&info, buffer.data(), sizeof info);
+    EXPECT_EQ(info.cVersion, 3u);
+    EXPECT_EQ(std::u16string(info.pName), u"QLPR Receipt Driver");
+    EXPECT_EQ(std::u16string(info.pEnvironment), u"Linux");
+    EXPECT_EQ(std::u16string(info.pDriverPath), u"/opt/qlpr/lib/QLPRGI.DLL");
+    EXPECT_EQ(std::u16string(info.pDataFile), u"/opt/qlpr/share/receipt.dat");
+    EXPECT_EQ(std::u16string(info.pConfigFile), u"/opt/qlpr/lib/QLPRUI.DLL");
+    for (const void* text :
+         {static_cast<const void*>(info.pName), static_cast<const void*>(info.pEnvironment),
+          static_cast<const void*>(info.pDriverPath), static_cast<const void*>(info.pDataFile),
+          static_cast<const void*>(info.pConfigFile)})
+        EXPECT_TRUE(Inside(text, buffer));
+    // The strings exactly fill what was asked for.
+    const std::size_t strings = (19 + 5 + 24 + 27 + 24 + 5) * sizeof(WCHAR);
+    EXPECT_EQ(needed, sizeof(DRIVER_INFO_2W) + strings);
+}
+
+TEST_F(SpoolerTest, OtherLevelsAndBadHandlesAreRefused) {
+    DWORD needed = 0;
+    BYTE buffer[512];
+    SetLastError(0);
+    EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 3, buffer, sizeof buffer, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_LEVEL);
+    EXPECT_FALSE(GetPrinterW(printer_, 1, buffer, sizeof buffer, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_LEVEL);
+    int notAPrinter = 0;
+    EXPECT_FALSE(GetPrinterW(&notAPrinter, 2, buffer, sizeof buffer, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(CloseHandle(printer_));  // printers close through ClosePrinter
+    EXPECT_TRUE(ClosePrinter(printer_));
+    EXPECT_FALSE(ClosePrinter(printer_));
+    printer_ = nullptr;
+}
+
+TEST_F(SpoolerTest, PrinterRecordByTheTwoCallProtocol) {
+    DWORD needed = 0;
+    EXPECT_FALSE(GetPrinterW(printer_, 2, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    std::vector<BYTE> buffer(needed);
+    ASSERT_TRUE(GetPrinterW(printer_, 2, buffer.data(), needed, &needed));
+    PRINTER_INFO_2W info;
+    std::memcpy(&info, buffer.data(), sizeof info);
+    EXPECT_EQ(info.pServerName, nullptr);
+    EXPECT_EQ(std::u16string(info.pPrinterName), u"Receipt 80");
+    EXPECT_EQ(std::u16string(info.pPortName), u"/dev/usb/lp0");
+    EXPECT_EQ(std::u16string(info.pDriverName), u"QLPR Receipt Driver");
+    EXPECT_EQ(info.pDevMode, nullptr);
+    EXPECT_EQ(std::u16string(info.pComment), u"");
+    EXPECT_TRUE(Inside(info.pPrinterName, buffer));
+    EXPECT_TRUE(Inside(info.pPortName, buffer));
+}
+
+TEST_F(SpoolerTest, PrinterDataRoundTrip) {
+    const BYTE settings[5] = {1, 2, 3, 4, 5};
+    ASSERT_EQ(SetPrinterDataW(printer_, u"Settings", REG_BINARY, settings, sizeof settings),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(std::filesystem::exists(platform::PrinterFolder(u"Receipt 80") /
+                                        "printerdriverdata" / "settings"));
+
+    DWORD type = 0, needed = 0;
+    EXPECT_EQ(GetPrinterDataW(printer_, u"SETTINGS", &type, nullptr, 0, &needed), ERROR_MORE_DATA);
+    EXPECT_EQ(needed, 5u);
+    BYTE small[4] = {9, 9, 9, 9};
+    EXPECT_EQ(GetPrinterDataW(printer_, u"Settings", &type, small, sizeof small, &needed),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(small[0], 9);
+    BYTE data[8] = {};
+    ASSERT_EQ(GetPrinterDataW(printer_, u"Settings", &type, data, sizeof data, &needed),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(needed, 5u);
+    EXPECT_EQ(std::memcmp(data, settings, 5), 0);
+
+    // A second handle sees the same data.
+    HANDLE second = nullptr;
+    ASSERT_TRUE(OpenPrinterW(u"Receipt 80", &second, nullptr));
+    EXPECT_EQ(GetPrinterDataW(second, u"settings", &type, data, sizeof data, &needed),
+              ERROR_SUCCESS);
+    ClosePrinter(second);
+
+    EXPECT_EQ(DeletePrinterDataW(printer_, u"Settings"), ERROR_SUCCESS);
+    EXPECT_EQ(GetPrinterDataW(printer_, u"Settings", &type, data, sizeof data, &needed),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(DeletePrinterDataW(printer_, u"Settings"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(SpoolerTest, PrinterWithoutDriverHasNoDriverRecord) {
+    std::filesystem::remove(platform::PrinterFolder(u"Receipt 80") / "driverpath");
+    DWORD needed = 0;
+    SetLastError(0);
+    EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 2, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_UNKNOWN_PRINTER_DRIVER);
+    EXPECT_FALSE(platform::ReadPrinterSetup(u"Receipt 80").has_value());
+}
+
+}  // namespace

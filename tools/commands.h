@@ -1,0 +1,14 @@
+// The qlpr subcommands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qlpr {
+
+int InfoCommand(const std::vector<std::string>& args);
+
+// Writes "qlpr: MESSAGE" on standard error and gives exit status 1.
+int Fail(const std::string& message);
+
+}  // namespace qlpr

@@ -1,0 +1,76 @@
+#include "tools/printer_setup.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/spooler.h"
+
+namespace qlpr {
+
+extern const unsigned char kEmbeddedDataFile[];
+extern const unsigned long kEmbeddedDataFileSize;
+
+namespace {
+
+constexpr char kDataFileName[] = "QLPR80.INI";
+constexpr char kOutputFileName[] = "job-output.prn";
+
+std::string ReadWhole(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+}  // namespace
+
+std::filesystem::path LibraryFolder() {
+    if (const char* folder = std::getenv("QLPR_DRIVER_DIR"); folder != nullptr && *folder != '\0')
+        return folder;
+    std::error_code ignored;
+    return std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+}
+
+const std::string& EmbeddedDataFile() {
+    static const std::string text(reinterpret_cast<const char*>(kEmbeddedDataFile), kEmbeddedDataFileSize);
+    return text;
+}
+
+std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std::filesystem::path>& dataFile,
+                                                         std::string* error) {
+    std::filesystem::path folder = platform::PrinterFolder(kDefaultPrinterName);
+    std::error_code failure;
+    std::filesystem::create_directories(folder, failure);
+    if (failure) {
+        *error = "cannot create the printer folder " + folder.string() + ": " + failure.message();
+        return std::nullopt;
+    }
+    std::filesystem::path used;
+    if (dataFile) {
+        used = std::filesystem::absolute(*dataFile, failure);
+        if (failure || !std::filesystem::is_regular_file(used)) {
+            *error = "no such data file: " + dataFile->string();
+            return std::nullopt;
+        }
+    } else {
+        // Written only when it changed, so that its compiled cache stays valid.
+        used = folder / kDataFileName;
+        if (!std::filesystem::exists(used) || ReadWhole(used) != EmbeddedDataFile()) {
+            std::ofstream out(used, std::ios::binary | std::ios::trunc);
+            out << EmbeddedDataFile();
+            if (!out) {
+                *error = "cannot write " + used.string();
+                return std::nullopt;
+            }
+        }
+    }
+    platform::PrinterSetup setup{LibraryFolder() / "QLPRGI.DLL", used, (folder / kOutputFileName).string()};
+    if (!platform::InstallPrinter(kDefaultPrinterName, setup)) {
+        *error = "cannot install the printer in " + folder.string();
+        return std::nullopt;
+    }
+    return used;
+}
+
+}  // namespace qlpr

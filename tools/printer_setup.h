@@ -1,0 +1,27 @@
+// The printer qlpr prints to: a printer folder of the spooler stand-in whose
+// driver is the QLPRGI.DLL beside the qlpr program, and whose data file is
+// the one given, or the embedded example of an 80 mm, 203 dpi model.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace qlpr {
+
+inline constexpr char16_t kDefaultPrinterName[] = u"QLPR Receipt 80";
+
+// The folder holding qlpr and the libraries built with it (QLPR_DRIVER_DIR
+// overrides it).
+std::filesystem::path LibraryFolder();
+
+// The embedded example data file.
+const std::string& EmbeddedDataFile();
+
+// Installs (or updates) the default printer with this data file, or with
+// the embedded example written into the printer's folder. Returns the data
+// file used; none with `error` set on failure.
+std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std::filesystem::path>& dataFile,
+                                                         std::string* error);
+
+}  // namespace qlpr
