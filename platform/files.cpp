@@ -23,7 +23,10 @@
 namespace platform {
 
 std::string NativePath(const WCHAR* path) {
-    return ToUtf8(path != nullptr ? path : u"");
+    std::string native = ToUtf8(path != nullptr ? path : u"");
+    for (char& c : native)
+        if (c == '\\') c = '/';
+    return native;
 }
 
 namespace {

@@ -6,7 +6,7 @@
 // CREATE_NEW never follows a symbolic link at the final component.
 // A refused open changes nothing (CREATE_ALWAYS truncates only once the lock
 // is held). New files are made with mode 0644 (less the umask). Names are
-// Linux paths: UTF-8 on disk, a backslash is an ordinary character.
+// UTF-8 on disk; the platform's folder separator '\\' is read as '/'.
 // Overlapped I/O is not offered on these handles (ERROR_INVALID_PARAMETER).
 #pragma once
 

@@ -86,8 +86,9 @@ LONG GuardStatus(F&& body) noexcept {
     }
 }
 
-// A wide path as the file system sees it: UTF-8, nothing else changed
-// (a backslash is an ordinary character of a Linux file name).
+// A wide path as the file system sees it: UTF-8, with the platform's folder
+// separator '\\' read as '/'. The system builds paths the platform's way
+// ("folder" + "\\" + "name"); a backslash never stands inside a file name here.
 std::string NativePath(const WCHAR* path);
 
 }  // namespace platform

@@ -241,9 +241,9 @@ class DevmodeTest : public SettingsTest {
         return MergeBytes(std::vector<BYTE>(raw, raw + bytes));
     }
     // The public part cut to `size` bytes, followed by the private part.
-    static std::vector<BYTE> Pack(Devmode m, WORD size, WORD spec, bool withPrivate) {
+    static std::vector<BYTE> Pack(Devmode m, WORD size, WORD specVersion, bool withPrivate) {
         m.pub.dmSize = size;
-        m.pub.dmSpecVersion = spec;
+        m.pub.dmSpecVersion = specVersion;
         const BYTE* raw = reinterpret_cast<const BYTE*>(&m);
         std::vector<BYTE> bytes(raw, raw + size);
         if (withPrivate) bytes.insert(bytes.end(), raw + 220, raw + sizeof(Devmode));
