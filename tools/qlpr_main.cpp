@@ -29,9 +29,13 @@ constexpr char kUsage[] =
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    if (args.empty()) {
+        std::cerr << qlpr::kUsage;
+        return 1;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::cout << qlpr::kUsage;
-        return args.empty() ? 1 : 0;
+        return 0;
     }
     std::string command = args[0];
     args.erase(args.begin());
