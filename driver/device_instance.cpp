@@ -12,6 +12,7 @@
 #include "driver/driver_entry.h"
 #include "driver/driver_globals.h"
 #include "driver/driver_log.h"
+#include "driver/instance_log.h"
 #include "host/engine.h"
 #include "platform/heap.h"
 #include "platform/last_error.h"
@@ -29,7 +30,7 @@ constexpr ULONG kPaletteWhite = 0xFFFFFF;
 // Log lines of the instance once its settings block is in place.
 template <class... Args>
 void Log(const DeviceInstance& instance, int level, const char* format, Args... args) {
-    DriverLog(instance.module, &instance.printerData, instance.printer, level, format, args...);
+    InstanceLog(instance, level, format, args...);
 }
 
 // Log lines written before the instance has settings: the block is read from
@@ -37,10 +38,6 @@ void Log(const DeviceInstance& instance, int level, const char* format, Args... 
 template <class... Args>
 void LogWithoutSettings(HANDLE printer, const char* format, Args... args) {
     DriverLog(Driver().module, nullptr, printer, kLogLevelOrdinary, format, args...);
-}
-
-unsigned AddressForLog(const void* address) {
-    return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(address));
 }
 
 bool OpenConfiguration(DeviceInstance* instance) {
@@ -155,6 +152,14 @@ bool FillPDev(DeviceInstance* instance, const DEVMODEW* input, LPCWSTR deviceNam
 // Releases what an instance holds; the heap goes last and takes the
 // instance, its strings and its font table with it.
 void ReleaseInstance(DeviceInstance* instance) {
+    // A document still running when the instance goes: its job, library and
+    // text buffer belong to nobody else (a reset would have moved them). A
+    // band surface the engine did not disable goes as well.
+    EndCommandJob(&instance->command);
+    UnbindCommandLibrary(&instance->command);
+    FreeDevText(&instance->textBuf);
+    if (instance->bandSurface) EngDeleteSurface(instance->bandSurface);
+    instance->bandSurface = {};
     if (instance->palette.hpal) EngDeletePalette(instance->palette.hpal);
     instance->palette.hpal = {};
     if (instance->fontSubstitutions != nullptr) HeapFree(instance->heap, 0, instance->fontSubstitutions);
@@ -182,6 +187,12 @@ char* CopyJobName(HANDLE heap, const char* name) {
 bool IsValidInstance(const DeviceInstance* instance) {
     return instance != nullptr && instance->signature == kInstanceSignature &&
            instance->signatureEnd == kInstanceSignature;
+}
+
+DeviceInstance* SurfaceInstance(const SURFOBJ* surface) {
+    if (surface == nullptr) return nullptr;
+    DeviceInstance* instance = AsInstance(surface->dhpdev);
+    return IsValidInstance(instance) ? instance : nullptr;
 }
 
 DHPDEV DrvEnablePDEV(DEVMODEW* devmode, LPWSTR, ULONG patternCount, HSURF* patterns,

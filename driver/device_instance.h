@@ -12,6 +12,7 @@
 #include "driver/settings.h"
 #include "host/winddi.h"
 #include "platform/types.h"
+#include "render/text_buffer.h"
 
 inline constexpr DWORD kInstanceSignature = 0x44534332;  // "2CSD" in memory
 
@@ -32,15 +33,6 @@ struct BarcodeBinding {
 };
 
 struct DeviceFontEntry;
-
-struct TextBuf {
-    BYTE* items;
-    DWORD itemCapacity;
-    DWORD itemCount;
-    BYTE* data;
-    DWORD dataCapacity;
-    DWORD dataUsed;
-};
 
 struct DeviceInstance {
     DWORD signature;
@@ -81,3 +73,6 @@ struct DeviceInstance {
 // Non-null and both signatures in place.
 bool IsValidInstance(const DeviceInstance* instance);
 inline DeviceInstance* AsInstance(DHPDEV pdev) { return reinterpret_cast<DeviceInstance*>(pdev); }
+// The valid instance behind a surface's device handle, or null (a null
+// surface included).
+DeviceInstance* SurfaceInstance(const SURFOBJ* surface);

@@ -1,5 +1,5 @@
-// Entries of the function table whose work is not built yet: the page
-// pipeline, the drawing entries and the font queries. Each refuses with
+// Entries of the function table whose work is not built yet: the drawing
+// entries and the font queries. Each refuses with
 // ERROR_NOT_SUPPORTED (or does nothing), so that an engine calling one gets
 // a clear failure rather than a false success.
 
@@ -14,15 +14,6 @@ Result NotBuilt(Result failure) {
 }
 }  // namespace
 
-HSURF DrvEnableSurface(DHPDEV) { return NotBuilt(HSURF{}); }
-void DrvDisableSurface(DHPDEV) {}
-BOOL DrvStartDoc(SURFOBJ*, LPWSTR, DWORD) { return NotBuilt(FALSE); }
-BOOL DrvStartPage(SURFOBJ*) { return NotBuilt(FALSE); }
-BOOL DrvStartBanding(SURFOBJ*, POINTL*) { return NotBuilt(FALSE); }
-BOOL DrvNextBand(SURFOBJ*, POINTL*) { return NotBuilt(FALSE); }
-BOOL DrvSendPage(SURFOBJ*) { return NotBuilt(FALSE); }
-BOOL DrvEndDoc(SURFOBJ*, FLONG) { return NotBuilt(FALSE); }
-ULONG DrvEscape(SURFOBJ*, ULONG, ULONG, PVOID, ULONG, PVOID) { return NotBuilt(ULONG{0}); }
 BOOL DrvRealizeBrush(BRUSHOBJ*, SURFOBJ*, SURFOBJ*, SURFOBJ*, XLATEOBJ*, ULONG) {
     return NotBuilt(FALSE);
 }

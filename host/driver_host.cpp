@@ -1,5 +1,6 @@
 #include "host/driver_host.h"
 
+#include "host/engine.h"
 #include "platform/last_error.h"
 #include "platform/module.h"
 #include "platform/wide.h"
@@ -7,12 +8,6 @@
 namespace host {
 
 namespace {
-
-// The engine's handle of a device: an object of the host's own, so that the
-// driver sees a distinct non-null value per device.
-struct EngineDevice {
-    int unused = 0;
-};
 
 std::string LastErrorText(const char* what) {
     return std::string(what) + " (error " + std::to_string(GetLastError()) + ")";
@@ -78,9 +73,15 @@ std::unique_ptr<Device> Device::Enable(const DriverHost& driver, HANDLE printer,
     std::unique_ptr<Device> device(new Device(driver));
     device->printer_ = printer;
     device->deviceName_ = deviceName;
-    device->hdev_ = reinterpret_cast<HDEV>(new EngineDevice);
+    // The engine's device exists before the driver's: DrvEnablePDEV is told it.
+    device->hdev_ = CreateEngineDevice();
+    if (device->hdev_ == nullptr) {
+        if (error) *error = "out of memory for the engine's device";
+        return nullptr;
+    }
     if (!device->EnableInto(devmode, &device->pdev_, &device->gdiInfo_, &device->devInfo_, error))
         return nullptr;
+    SetEngineDevicePdev(device->hdev_, device->pdev_);
     driver.Entry<PFN_DrvCompletePDEV>(INDEX_DrvCompletePDEV)(device->pdev_, device->hdev_);
     return device;
 }
@@ -105,7 +106,8 @@ bool Device::EnableInto(const DEVMODEW* devmode, DHPDEV* pdev, GDIINFO* gdi, DEV
     return true;
 }
 
-bool Device::Reset(const DEVMODEW* devmode, std::string* error) {
+bool Device::Reset(const DEVMODEW* devmode, std::string* error,
+                   const std::function<void(DHPDEV oldPdev, DHPDEV newPdev)>& beforeOldGoes) {
     DHPDEV fresh = nullptr;
     GDIINFO gdi{};
     DEVINFO dev{};
@@ -118,6 +120,8 @@ bool Device::Reset(const DEVMODEW* devmode, std::string* error) {
         return false;
     }
     driver_.Entry<PFN_DrvCompletePDEV>(INDEX_DrvCompletePDEV)(fresh, hdev_);
+    SetEngineDevicePdev(hdev_, fresh);
+    if (beforeOldGoes) beforeOldGoes(pdev_, fresh);
     disable(pdev_);
     pdev_ = fresh;
     gdiInfo_ = gdi;
@@ -127,7 +131,7 @@ bool Device::Reset(const DEVMODEW* devmode, std::string* error) {
 
 Device::~Device() {
     if (pdev_ != nullptr) driver_.Entry<PFN_DrvDisablePDEV>(INDEX_DrvDisablePDEV)(pdev_);
-    delete reinterpret_cast<EngineDevice*>(hdev_);
+    DeleteEngineDevice(hdev_);
 }
 
 }  // namespace host

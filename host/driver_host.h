@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,11 +54,15 @@ public:
     Device& operator=(const Device&) = delete;
 
     // A new device for a new device mode: the driver moves a running
-    // document to it (DrvResetPDEV), then the old one is disabled.
-    bool Reset(const DEVMODEW* devmode, std::string* error);
+    // document to it (DrvResetPDEV), it is completed, `beforeOldGoes` runs
+    // with both devices alive (a document moves its surface there), then the
+    // old one is disabled.
+    bool Reset(const DEVMODEW* devmode, std::string* error,
+               const std::function<void(DHPDEV oldPdev, DHPDEV newPdev)>& beforeOldGoes = {});
 
     DHPDEV pdev() const { return pdev_; }
     HDEV hdev() const { return hdev_; }
+    const DriverHost& driver() const { return driver_; }
     const GDIINFO& gdiInfo() const { return gdiInfo_; }
     const DEVINFO& devInfo() const { return devInfo_; }
 

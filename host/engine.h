@@ -20,6 +20,54 @@ QLPR_EXPORT FD_GLYPHSET* EngComputeGlyphSet(INT codePage, INT firstChar, INT cou
 
 QLPR_EXPORT PVOID EngAllocMem(ULONG flags, ULONG bytes, ULONG tag);
 QLPR_EXPORT void EngFreeMem(PVOID block);
+
+// Surfaces. A bitmap of `size` in one of the BMF_ formats; `stride` 0 means
+// the natural stride (rows padded to 4 bytes), a negative one is refused.
+// BMF_TOPDOWN puts scan line 0 first (otherwise pvScan0 is the last row of
+// the block and lDelta negative); without BMF_NOZEROINIT the bits are
+// zeroed; `bits`, when given, is the caller's memory. BMF_USERMEM asks for
+// the bits in ordinary process memory, which is all this engine has.
+// A null handle on failure (bad size or format, out of memory, or more than
+// 256 MiB of bits).
+QLPR_EXPORT HBITMAP EngCreateBitmap(SIZEL size, LONG stride, ULONG format, FLONG flags, PVOID bits);
+// A stride below one row of pixels is refused. Lent bits are used as they
+// are, never zeroed nor freed, and must hold stride x height bytes. The
+// HBITMAP's value is also the surface's HSURF.
+// EngDeleteSurface refuses a handle that is not a live surface; a surface
+// deleted while locked is refused by handle at once and freed at its last
+// EngUnlockSurface.
+QLPR_EXPORT BOOL EngDeleteSurface(HSURF surface);
+// The engine's SURFOBJ of a surface, valid until EngUnlockSurface.
+QLPR_EXPORT SURFOBJ* EngLockSurface(HSURF surface);
+QLPR_EXPORT void EngUnlockSurface(SURFOBJ* surface);
+// Ties a surface to a device (its hdev and dhpdev are then set) and records
+// which drawing entries of the driver it hooks.
+QLPR_EXPORT BOOL EngAssociateSurface(HSURF surface, HDEV device, FLONG hooks);
+QLPR_EXPORT BOOL EngMarkBandingSurface(HSURF surface);
+
+// Stretches `sourceRect` of `source` onto `destRect` of `dest` (both
+// rectangles well ordered; nothing outside either surface is read or
+// written). Nearest-pixel sampling; into a one-bit destination the colours
+// are halftoned with an 8x8 ordered dither (Bayer) anchored at the
+// destination's origin. 24-bit sources are read red first, green, blue.
+// Clip and colour translation are not applied yet.
+QLPR_EXPORT BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
+                               XLATEOBJ* xlate, COLORADJUSTMENT* colourAdjust,
+                               POINTL* halftoneOrigin, RECTL* destRect, RECTL* sourceRect,
+                               POINTL* maskOrigin, ULONG mode);
+// How this engine reads EngStretchBlt's arguments until its full drawing
+// services come:
+// - inverted rectangles are refused (FALSE), empty ones draw nothing (TRUE),
+//   and so are rectangles more than 2^30 pixels wide or high;
+// - a destination rectangle that passes the destination's edges is cut, the
+//   source being sampled as if it were not; a destination pixel whose sample
+//   falls outside the source is left alone;
+// - sources of 1 bit (0 black, 1 white: no palette is read yet), 8 bits
+//   (grey levels), 24 bits and 32 bits (red, green, blue, one unused byte);
+//   destinations of 1 bit (halftoned; 0 black, 1 white), 8 bits (the grey
+//   (299 R + 587 G + 114 B) / 1000) and 24 bits (red first); other formats
+//   are refused;
+// - the mask, halftone origin and stretching mode are not looked at.
 }
 inline constexpr ULONG FL_ZERO_MEMORY = 0x1;
 
@@ -33,5 +81,21 @@ struct PaletteInfo {
 };
 QLPR_EXPORT bool LookupPalette(HPALETTE palette, PaletteInfo* info);
 QLPR_EXPORT std::size_t LivePaletteCount();
+
+// The engine's device objects (HDEV): made by the host for every device it
+// enables, and told the driver's device handle once the driver made one, so
+// that EngAssociateSurface can fill a surface's dhpdev.
+QLPR_EXPORT HDEV CreateEngineDevice();
+QLPR_EXPORT void SetEngineDevicePdev(HDEV device, DHPDEV pdev);
+QLPR_EXPORT void DeleteEngineDevice(HDEV device);
+
+// What the engine knows about a surface (for the host and tests).
+struct SurfaceInfo {
+    HDEV device = nullptr;
+    FLONG hooks = 0;
+    bool banding = false;
+};
+QLPR_EXPORT bool LookupSurface(HSURF surface, SurfaceInfo* info);
+QLPR_EXPORT std::size_t LiveSurfaceCount();
 
 }  // namespace host

@@ -163,6 +163,62 @@ inline constexpr ULONG DCR_SOLID = 0;
 inline constexpr ULONG DCR_DRIVER = 1;
 inline constexpr ULONG DCR_HALFTONE = 2;
 
+// ---- surfaces ---------------------------------------------------------------
+
+struct DHSURF__;
+using DHSURF = DHSURF__*;
+
+// What the engine tells a driver about a surface. pvScan0 is the first scan
+// line; lDelta the bytes from one line to the next (negative bottom-up).
+struct SURFOBJ {
+    DHSURF dhsurf;
+    HSURF hsurf;
+    DHPDEV dhpdev;
+    HDEV hdev;
+    SIZEL sizlBitmap;
+    ULONG cjBits;
+    PVOID pvBits;
+    PVOID pvScan0;
+    LONG lDelta;
+    ULONG iUniq;
+    ULONG iBitmapFormat;
+    USHORT iType;
+    USHORT fjBitmap;
+};
+
+inline constexpr USHORT STYPE_BITMAP = 0;
+inline constexpr USHORT STYPE_DEVICE = 1;
+inline constexpr USHORT STYPE_DEVBITMAP = 3;
+
+// EngCreateBitmap flags
+inline constexpr FLONG BMF_TOPDOWN = 0x0001;
+inline constexpr FLONG BMF_NOZEROINIT = 0x0002;
+inline constexpr FLONG BMF_DONTCACHE = 0x0004;
+inline constexpr FLONG BMF_USERMEM = 0x0008;
+
+// Hooks of EngAssociateSurface
+inline constexpr FLONG HOOK_BITBLT = 0x00000001;
+inline constexpr FLONG HOOK_STRETCHBLT = 0x00000002;
+inline constexpr FLONG HOOK_PLGBLT = 0x00000004;
+inline constexpr FLONG HOOK_TEXTOUT = 0x00000008;
+inline constexpr FLONG HOOK_PAINT = 0x00000010;
+inline constexpr FLONG HOOK_STROKEPATH = 0x00000020;
+inline constexpr FLONG HOOK_FILLPATH = 0x00000040;
+inline constexpr FLONG HOOK_STROKEANDFILLPATH = 0x00000080;
+inline constexpr FLONG HOOK_LINETO = 0x00000100;
+inline constexpr FLONG HOOK_COPYBITS = 0x00000400;
+inline constexpr FLONG HOOK_ALPHABLEND = 0x00010000;
+
+// Stretching modes
+inline constexpr ULONG BLACKONWHITE = 1;
+inline constexpr ULONG WHITEONBLACK = 2;
+inline constexpr ULONG COLORONCOLOR = 3;
+inline constexpr ULONG HALFTONE = 4;
+
+// Escapes
+inline constexpr ULONG QUERYESCSUPPORT = 8;
+inline constexpr ULONG SETCOPYCOUNT = 17;
+
 // ---- palettes -------------------------------------------------------------
 
 inline constexpr ULONG PAL_INDEXED = 0x1;
@@ -327,3 +383,13 @@ using PFN_DrvCompletePDEV = void (*)(DHPDEV pdev, HDEV hdev);
 using PFN_DrvResetPDEV = BOOL (*)(DHPDEV oldPdev, DHPDEV newPdev);
 using PFN_DrvDisablePDEV = void (*)(DHPDEV pdev);
 using PFN_DrvDitherColor = ULONG (*)(DHPDEV pdev, ULONG mode, ULONG rgb, ULONG* dither);
+using PFN_DrvEnableSurface = HSURF (*)(DHPDEV pdev);
+using PFN_DrvDisableSurface = void (*)(DHPDEV pdev);
+using PFN_DrvStartDoc = BOOL (*)(SURFOBJ* surface, LPWSTR documentName, DWORD jobId);
+using PFN_DrvStartPage = BOOL (*)(SURFOBJ* surface);
+using PFN_DrvStartBanding = BOOL (*)(SURFOBJ* surface, POINTL* origin);
+using PFN_DrvNextBand = BOOL (*)(SURFOBJ* surface, POINTL* origin);
+using PFN_DrvSendPage = BOOL (*)(SURFOBJ* surface);
+using PFN_DrvEndDoc = BOOL (*)(SURFOBJ* surface, FLONG flags);
+using PFN_DrvEscape = ULONG (*)(SURFOBJ* surface, ULONG escape, ULONG inputSize, PVOID input,
+                                ULONG outputSize, PVOID output);

@@ -186,39 +186,6 @@ HANDLE CreateFileAt(const std::string& path, DWORD access, DWORD shareMode, DWOR
     return handle;
 }
 
-// SIGPIPE is held back while writing to a pipe, so that a reader going
-// away ends the write with ERROR_BROKEN_PIPE instead of ending the process.
-class PipeSignalBlock {
-  public:
-    explicit PipeSignalBlock(bool active) : active_(active) {
-        if (!active_) return;
-        sigemptyset(&pipeSet_);
-        sigaddset(&pipeSet_, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipeSet_, &old_);
-    }
-    ~PipeSignalBlock() {
-        if (!active_) return;
-        if (raised_ && !wasPending_) {
-            timespec none{};
-            while (sigtimedwait(&pipeSet_, nullptr, &none) < 0 && errno == EINTR) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-    PipeSignalBlock(const PipeSignalBlock&) = delete;
-    PipeSignalBlock& operator=(const PipeSignalBlock&) = delete;
-    void NoteBrokenPipe() { raised_ = true; }
-
-  private:
-    bool active_;
-    bool wasPending_ = false;
-    bool raised_ = false;
-    sigset_t pipeSet_{};
-    sigset_t old_{};
-};
 
 }  // namespace
 }  // namespace platform

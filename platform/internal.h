@@ -12,6 +12,11 @@
 //   the last error set, so that no exception leaves the library.
 #pragma once
 
+#include <pthread.h>
+
+#include <cerrno>
+#include <csignal>
+
 #include <memory>
 #include <new>
 #include <string>
@@ -90,5 +95,39 @@ LONG GuardStatus(F&& body) noexcept {
 // separator '\\' read as '/'. The system builds paths the platform's way
 // ("folder" + "\\" + "name"); a backslash never stands inside a file name here.
 std::string NativePath(const WCHAR* path);
+
+// SIGPIPE is held back while writing to a pipe, so that a reader going
+// away ends the write with ERROR_BROKEN_PIPE instead of ending the process.
+class PipeSignalBlock {
+  public:
+    explicit PipeSignalBlock(bool active) : active_(active) {
+        if (!active_) return;
+        sigemptyset(&pipeSet_);
+        sigaddset(&pipeSet_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipeSet_, &old_);
+    }
+    ~PipeSignalBlock() {
+        if (!active_) return;
+        if (raised_ && !wasPending_) {
+            timespec none{};
+            while (sigtimedwait(&pipeSet_, nullptr, &none) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    PipeSignalBlock(const PipeSignalBlock&) = delete;
+    PipeSignalBlock& operator=(const PipeSignalBlock&) = delete;
+    void NoteBrokenPipe() { raised_ = true; }
+
+  private:
+    bool active_;
+    bool wasPending_ = false;
+    bool raised_ = false;
+    sigset_t pipeSet_{};
+    sigset_t old_{};
+};
 
 }  // namespace platform

@@ -2,9 +2,15 @@
 // the registry store's format (see spooler.h).
 #include "platform/spooler.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "platform/internal.h"
@@ -27,11 +33,69 @@ constexpr char16_t kOutputValue[] = u"Output";
 constexpr char16_t kDriverDataKey[] = u"PrinterDriverData";
 constexpr DWORD kDriverVersion = 3;
 
+// Another document is already open on the handle.
+constexpr DWORD kErrorInvalidPrinterState = 1906;
+
 struct Printer final : HandleObject {
     WideString name;
     std::filesystem::path folder;
+    // The open job's output; the job ends with the handle at the latest.
+    std::mutex jobLock;
+    int jobFd = -1;
+    bool jobIsPipe = false;  // a write may raise SIGPIPE
+
+    Printer() = default;
+    Printer(const Printer&) = delete;
+    Printer& operator=(const Printer&) = delete;
+    ~Printer() override {
+        if (jobFd >= 0) close(jobFd);
+    }
     bool ClosedByCloseHandle() const override { return false; }
 };
+
+// Opens a job output for writing: "-" is standard output (a descriptor of
+// its own, so that ending the job leaves standard output open), anything
+// else a path. A regular file is truncated (after it is
+// opened, so that a device node is never truncated); a missing file is
+// made. -1 with the platform's error set on failure.
+int OpenJobOutput(const WideString& output) {
+    if (output.empty()) return Fail(ERROR_PATH_NOT_FOUND, -1);
+    if (output == u"-") {
+        const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) return Fail(ErrorFromErrno(errno), -1);
+        return fd;
+    }
+    const std::string path = NativePath(output.c_str());
+    int fd;
+    do {
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const DWORD error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+        return Fail(error, -1);
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0)) {
+        const DWORD error = ErrorFromErrno(errno);
+        close(fd);
+        return Fail(error, -1);
+    }
+    return fd;
+}
+
+bool IsPipe(int fd) {
+    struct stat info {};
+    return fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+}
+
+DWORD NextJobId() {
+    static std::atomic<DWORD> last{0};
+    DWORD id;
+    do {
+        id = ++last & 0x7FFFFFFF;  // positive as a signed value too
+    } while (id == 0);
+    return id;
+}
 
 bool IsFolder(const std::filesystem::path& path) {
     struct stat info {};
@@ -154,6 +218,7 @@ std::optional<PrinterSetup> ReadPrinterSetup(const std::u16string& name) {
 
 }  // namespace platform
 
+using platform::Fail;
 using platform::Printer;
 using platform::WideString;
 namespace store = platform::registry_store;
@@ -312,6 +377,66 @@ QLPR_EXPORT DWORD WINAPI DeletePrinterDataW(HANDLE printer, LPCWSTR valueName) {
         if (valueName == nullptr) return ERROR_INVALID_PARAMETER;
         return store::DeleteValue(platform::DriverDataFolder(object->folder), valueName);
     }));
+}
+
+// Only the printer's "Output" names the job output; the document name, the
+// output file and the data type of DOC_INFO_1W are not looked at.
+QLPR_EXPORT DWORD WINAPI StartDocPrinterW(HANDLE printer, DWORD level, BYTE* docInfo) {
+    return platform::Guard<DWORD>(0, [&]() -> DWORD {
+        auto object = platform::PrinterOf(printer);
+        if (!object) return Fail(ERROR_INVALID_HANDLE, DWORD{0});
+        if (level != 1) return Fail(ERROR_INVALID_LEVEL, DWORD{0});
+        if (docInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER, DWORD{0});
+        std::lock_guard guard(object->jobLock);
+        if (object->jobFd >= 0) return Fail(platform::kErrorInvalidPrinterState, DWORD{0});
+        const WideString output = platform::ReadText(object->folder, platform::kOutputValue);
+        const int fd = platform::OpenJobOutput(output);
+        if (fd < 0) return DWORD{0};
+        object->jobFd = fd;
+        object->jobIsPipe = platform::IsPipe(fd);
+        SetLastError(ERROR_SUCCESS);
+        return platform::NextJobId();
+    });
+}
+
+QLPR_EXPORT BOOL WINAPI WritePrinter(HANDLE printer, const void* bytes, DWORD count,
+                                     DWORD* written) {
+    if (written != nullptr) *written = 0;
+    auto object = platform::PrinterOf(printer);
+    if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (bytes == nullptr && count != 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::lock_guard guard(object->jobLock);
+    if (object->jobFd < 0) return Fail(ERROR_SPL_NO_STARTDOC, FALSE);
+    const auto* in = static_cast<const BYTE*>(bytes);
+    DWORD done = 0;
+    platform::PipeSignalBlock pipeSignal(object->jobIsPipe);
+    while (done < count) {
+        const ssize_t put = ::write(object->jobFd, in + done, count - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            const int error = put == 0 ? EIO : errno;
+            if (error == EPIPE) pipeSignal.NoteBrokenPipe();
+            if (written != nullptr) *written = done;
+            return Fail(error == EIO ? ERROR_WRITE_FAULT : platform::ErrorFromErrno(error), FALSE);
+        }
+        done += static_cast<DWORD>(put);
+    }
+    if (written != nullptr) *written = done;
+    return TRUE;
+}
+
+// The job ends even when closing its output reports an error (FALSE then).
+QLPR_EXPORT BOOL WINAPI EndDocPrinter(HANDLE printer) {
+    auto object = platform::PrinterOf(printer);
+    if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    std::lock_guard guard(object->jobLock);
+    if (object->jobFd < 0) return Fail(ERROR_SPL_NO_STARTDOC, FALSE);
+    const int fd = object->jobFd;
+    object->jobFd = -1;
+    object->jobIsPipe = false;
+    // Linux releases the descriptor even when close is interrupted.
+    if (close(fd) != 0 && errno != EINTR) return Fail(platform::ErrorFromErrno(errno), FALSE);
+    return TRUE;
 }
 
 }  // extern "C"

@@ -82,7 +82,32 @@ QLPR_EXPORT DWORD WINAPI GetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWOR
 QLPR_EXPORT DWORD WINAPI SetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD type,
                                          const BYTE* data, DWORD size);
 QLPR_EXPORT DWORD WINAPI DeletePrinterDataW(HANDLE printer, LPCWSTR valueName);
+
+// A job of the printer: StartDocPrinterW opens the printer's job output
+// ("Output": a file, which is truncated, a device node, or "-" for standard
+// output), WritePrinter appends to it, EndDocPrinter closes it. Only level 1
+// is taken; the job id returned is positive. WritePrinter without a started
+// job fails with ERROR_SPL_NO_STARTDOC; a write that cannot be completed
+// fails with the system's error and *written tells how much went out.
+QLPR_EXPORT DWORD WINAPI StartDocPrinterW(HANDLE printer, DWORD level, BYTE* docInfo);
+QLPR_EXPORT BOOL WINAPI WritePrinter(HANDLE printer, const void* bytes, DWORD count,
+                                     DWORD* written);
+QLPR_EXPORT BOOL WINAPI EndDocPrinter(HANDLE printer);
+
+// The spooler runs the driver's file work as itself, not as the user who
+// printed. Here jobs run as the user who started them, so both calls change
+// no identity: RevertToPrinterSelf returns a non-null token standing for the
+// current identity, ImpersonatePrinterClient takes it back (and releases it)
+// and succeeds.
+QLPR_EXPORT HANDLE WINAPI RevertToPrinterSelf();
+QLPR_EXPORT BOOL WINAPI ImpersonatePrinterClient(HANDLE token);
 }
+
+struct DOC_INFO_1W {
+    LPWSTR pDocName;
+    LPWSTR pOutputFile;
+    LPWSTR pDatatype;
+};
 
 namespace platform {
 

@@ -132,6 +132,7 @@ inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
 inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 inline constexpr DWORD ERROR_INVALID_PRINTER_NAME = 1801;
+inline constexpr DWORD ERROR_SPL_NO_STARTDOC = 3004;
 inline constexpr DWORD ERROR_UNKNOWN_PRINTER_DRIVER = 1797;
 
 // Symbols that other modules reach by name (exports of the libraries and

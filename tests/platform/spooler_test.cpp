@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -190,6 +197,160 @@ TEST_F(SpoolerTest, PrinterWithoutDriverHasNoDriverRecord) {
     EXPECT_FALSE(GetPrinterDriverW(printer_, nullptr, 2, nullptr, 0, &needed));
     EXPECT_EQ(GetLastError(), ERROR_UNKNOWN_PRINTER_DRIVER);
     EXPECT_FALSE(platform::ReadPrinterSetup(u"Receipt 80").has_value());
+}
+
+// ---- jobs ----------------------------------------------------------------
+
+class SpoolerJobTest : public SpoolerTest {
+  protected:
+    // Points the printer's output at `output` and opens a fresh handle.
+    void UseOutput(const std::string& output) {
+        setup_.output = output;
+        ASSERT_TRUE(platform::InstallPrinter(u"Receipt 80", setup_));
+        ClosePrinter(printer_);
+        ASSERT_TRUE(OpenPrinterW(u"Receipt 80", &printer_, nullptr));
+    }
+    DWORD StartJob() {
+        char16_t name[] = u"Receipt";
+        DOC_INFO_1W info{name, nullptr, nullptr};
+        return StartDocPrinterW(printer_, 1, reinterpret_cast<BYTE*>(&info));
+    }
+    bool Write(const std::string& bytes, DWORD* written = nullptr) {
+        DWORD ignored = 0;
+        return WritePrinter(printer_, bytes.data(), static_cast<DWORD>(bytes.size()),
+                            written ? written : &ignored) != FALSE;
+    }
+    std::filesystem::path OutputFile() const { return root_.path() / "job.prn"; }
+};
+
+TEST_F(SpoolerJobTest, BytesLandInTheOutputFileInOrder) {
+    UseOutput(OutputFile().string());
+    const DWORD first = StartJob();
+    ASSERT_GT(first, 0u);
+    DWORD written = 99;
+    ASSERT_TRUE(Write(std::string("\x1B@", 2), &written));
+    EXPECT_EQ(written, 2u);
+    ASSERT_TRUE(Write(std::string("text\0\n", 6), &written));
+    EXPECT_TRUE(WritePrinter(printer_, nullptr, 0, &written));  // nothing to write
+    EXPECT_EQ(written, 0u);
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    EXPECT_EQ(platformtest::ReadBytes(OutputFile()), std::string("\x1B@text\0\n", 8));
+
+    // The next job starts the file afresh and has its own id.
+    const DWORD second = StartJob();
+    ASSERT_GT(second, 0u);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(std::filesystem::file_size(OutputFile()), 0u);  // truncated at the start
+    ASSERT_TRUE(Write("B"));
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    EXPECT_EQ(platformtest::ReadBytes(OutputFile()), "B");
+}
+
+TEST_F(SpoolerJobTest, WritingNeedsAStartedJob) {
+    UseOutput(OutputFile().string());
+    SetLastError(0);
+    DWORD written = 7;
+    EXPECT_FALSE(WritePrinter(printer_, "x", 1, &written));
+    EXPECT_EQ(GetLastError(), ERROR_SPL_NO_STARTDOC);
+    EXPECT_EQ(written, 0u);
+    EXPECT_FALSE(EndDocPrinter(printer_));
+    EXPECT_EQ(GetLastError(), ERROR_SPL_NO_STARTDOC);
+    EXPECT_FALSE(std::filesystem::exists(OutputFile()));  // nothing opened
+
+    ASSERT_GT(StartJob(), 0u);
+    EXPECT_EQ(StartJob(), 0u);  // one job at a time per handle
+    EXPECT_FALSE(WritePrinter(printer_, nullptr, 3, &written));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    EXPECT_FALSE(Write("late"));
+    EXPECT_EQ(GetLastError(), ERROR_SPL_NO_STARTDOC);
+    EXPECT_EQ(platformtest::ReadBytes(OutputFile()), "");
+}
+
+TEST_F(SpoolerJobTest, BadLevelsHandlesAndOutputsAreRefused) {
+    UseOutput(OutputFile().string());
+    char16_t name[] = u"Receipt";
+    DOC_INFO_1W info{name, nullptr, nullptr};
+    SetLastError(0);
+    EXPECT_EQ(StartDocPrinterW(printer_, 2, reinterpret_cast<BYTE*>(&info)), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_LEVEL);
+    EXPECT_EQ(StartDocPrinterW(printer_, 1, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    int notAPrinter = 0;
+    EXPECT_EQ(StartDocPrinterW(&notAPrinter, 1, reinterpret_cast<BYTE*>(&info)), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(WritePrinter(&notAPrinter, "x", 1, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+    UseOutput((root_.path() / "no-such-folder" / "job.prn").string());
+    EXPECT_EQ(StartJob(), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    UseOutput(root_.path().string());  // a folder
+    EXPECT_EQ(StartJob(), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    UseOutput("");
+    EXPECT_EQ(StartJob(), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+// A named pipe stands in for a device node: opened without truncation,
+// written as it is, closed by ClosePrinter, and a reader going away fails
+// the write instead of ending the process.
+TEST_F(SpoolerJobTest, ADeviceOutputAndAReaderThatGoesAway) {
+    const auto fifo = root_.path() / "lp0";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    UseOutput(fifo.string());
+    ASSERT_GT(StartJob(), 0u);
+    ASSERT_TRUE(Write("ESC"));
+    char buffer[16] = {};
+    EXPECT_EQ(read(reader, buffer, sizeof buffer), 3);
+    EXPECT_EQ(std::string(buffer, 3), "ESC");
+
+    // Closing the printer ends the job: the reader sees the end.
+    EXPECT_TRUE(ClosePrinter(printer_));
+    printer_ = nullptr;
+    EXPECT_EQ(read(reader, buffer, sizeof buffer), 0);
+    close(reader);
+
+    const int second = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(second, 0);
+    ASSERT_TRUE(OpenPrinterW(u"Receipt 80", &printer_, nullptr));
+    ASSERT_GT(StartJob(), 0u);
+    close(second);
+    DWORD written = 5;
+    SetLastError(0);
+    EXPECT_FALSE(Write("gone", &written));
+    EXPECT_EQ(written, 0u);
+    EXPECT_NE(GetLastError(), ERROR_SUCCESS);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);  // nothing left to strike later
+    EXPECT_TRUE(EndDocPrinter(printer_));
+}
+
+TEST_F(SpoolerJobTest, StandardOutputIsWrittenAndStaysOpen) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    std::fflush(stdout);
+    const int savedOut = dup(STDOUT_FILENO);
+    ASSERT_GE(savedOut, 0);
+    ASSERT_EQ(dup2(pipeEnds[1], STDOUT_FILENO), STDOUT_FILENO);
+    UseOutput("-");
+    const DWORD job = StartJob();
+    dup2(savedOut, STDOUT_FILENO);  // the job keeps its own descriptor
+    close(savedOut);
+    close(pipeEnds[1]);
+    ASSERT_GT(job, 0u);
+    ASSERT_TRUE(Write("to stdout"));
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    char buffer[32] = {};
+    EXPECT_EQ(read(pipeEnds[0], buffer, sizeof buffer), 9);
+    EXPECT_EQ(std::string(buffer, 9), "to stdout");
+    EXPECT_EQ(read(pipeEnds[0], buffer, sizeof buffer), 0);  // the job's end closed it
+    close(pipeEnds[0]);
+    EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1);
 }
 
 }  // namespace

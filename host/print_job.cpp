@@ -1,0 +1,266 @@
+// The engine's document loop over a banding driver (see print_job.h).
+
+#include "host/print_job.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "host/engine.h"
+#include "host/surface_format.h"
+
+namespace host {
+
+namespace {
+
+// A driver whose bands never end would hold the loop for ever; no page of
+// this system has nearly this many bands.
+constexpr int kMaxBandsPerPage = 1 << 20;
+
+bool IsEnd(POINTL origin) {
+    return origin.x == -1 && origin.y == -1;
+}
+
+// The driver's entries the loop calls, all required.
+struct DocumentEntries {
+    PFN_DrvEnableSurface enableSurface;
+    PFN_DrvDisableSurface disableSurface;
+    PFN_DrvStartDoc startDoc;
+    PFN_DrvStartPage startPage;
+    PFN_DrvStartBanding startBanding;
+    PFN_DrvNextBand nextBand;
+    PFN_DrvSendPage sendPage;
+    PFN_DrvEndDoc endDoc;
+
+    explicit DocumentEntries(const DriverHost& driver)
+        : enableSurface(driver.Entry<PFN_DrvEnableSurface>(INDEX_DrvEnableSurface)),
+          disableSurface(driver.Entry<PFN_DrvDisableSurface>(INDEX_DrvDisableSurface)),
+          startDoc(driver.Entry<PFN_DrvStartDoc>(INDEX_DrvStartDoc)),
+          startPage(driver.Entry<PFN_DrvStartPage>(INDEX_DrvStartPage)),
+          startBanding(driver.Entry<PFN_DrvStartBanding>(INDEX_DrvStartBanding)),
+          nextBand(driver.Entry<PFN_DrvNextBand>(INDEX_DrvNextBand)),
+          sendPage(driver.Entry<PFN_DrvSendPage>(INDEX_DrvSendPage)),
+          endDoc(driver.Entry<PFN_DrvEndDoc>(INDEX_DrvEndDoc)) {}
+
+    bool Complete() const {
+        return enableSurface && disableSurface && startDoc && startPage && startBanding &&
+               nextBand && sendPage && endDoc;
+    }
+};
+
+void SetError(std::string* error, const std::string& text) {
+    if (error != nullptr) *error = text;
+}
+
+// Copies `count` bits from `source` (starting at bit `sourceBit`, the most
+// significant bit of a byte first) to `dest` (at `destBit`), leaving the
+// destination's other bits as they were. Reads only bytes holding copied
+// bits.
+void CopyBitSpan(BYTE* dest, std::int64_t destBit, const BYTE* source, std::int64_t sourceBit,
+                 std::int64_t count) {
+    while (count > 0) {
+        const int destOffset = static_cast<int>(destBit & 7);
+        const int take = static_cast<int>(std::min<std::int64_t>(8 - destOffset, count));
+        const int sourceOffset = static_cast<int>(sourceBit & 7);
+        const BYTE* from = source + (sourceBit >> 3);
+        unsigned window = static_cast<unsigned>(from[0]) << 8;
+        if (sourceOffset + take > 8) window |= from[1];
+        const unsigned bits = (window >> (16 - sourceOffset - take)) & ((1u << take) - 1);
+        const int shift = 8 - destOffset - take;
+        const auto mask = static_cast<BYTE>(((1u << take) - 1) << shift);
+        BYTE& to = dest[destBit >> 3];
+        to = static_cast<BYTE>((to & ~mask) | ((bits << shift) & mask));
+        destBit += take;
+        sourceBit += take;
+        count -= take;
+    }
+}
+
+// A placed bitmap whose rows all lie inside its bytes.
+bool UsablePlacedBitmap(const PlacedBitmap& bitmap) {
+    if (bitmap.format != BMF_1BPP && bitmap.format != BMF_8BPP && bitmap.format != BMF_24BPP)
+        return false;
+    if (bitmap.size.cx <= 0 || bitmap.size.cy <= 0 || bitmap.stride <= 0) return false;
+    const std::uint64_t row = RowBytes(bitmap.format, bitmap.size.cx);
+    const auto stride = static_cast<std::uint64_t>(bitmap.stride);
+    if (stride < row) return false;
+    const std::uint64_t needed = stride * static_cast<std::uint64_t>(bitmap.size.cy - 1) + row;
+    return bitmap.bits.size() >= needed;
+}
+
+}  // namespace
+
+void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitmap& bitmap) {
+    if (!UsableBitmap(band) || band->iBitmapFormat != bitmap.format) return;
+    if (!UsablePlacedBitmap(bitmap)) return;
+    // The overlap, in page-image coordinates.
+    const std::int64_t left = std::max<std::int64_t>(bitmap.position.x, origin.x);
+    const std::int64_t right =
+        std::min<std::int64_t>(std::int64_t{bitmap.position.x} + bitmap.size.cx,
+                               std::int64_t{origin.x} + band->sizlBitmap.cx);
+    const std::int64_t top = std::max<std::int64_t>(bitmap.position.y, origin.y);
+    const std::int64_t bottom =
+        std::min<std::int64_t>(std::int64_t{bitmap.position.y} + bitmap.size.cy,
+                               std::int64_t{origin.y} + band->sizlBitmap.cy);
+    if (left >= right || top >= bottom) return;
+
+    const std::int64_t sourceX = left - bitmap.position.x;
+    const std::int64_t destX = left - origin.x;
+    const std::int64_t count = right - left;
+    const std::int64_t pixelBytes = bitmap.format == BMF_24BPP ? 3 : 1;
+    for (std::int64_t y = top; y < bottom; ++y) {
+        const BYTE* sourceRow =
+            bitmap.bits.data() + (y - bitmap.position.y) * std::int64_t{bitmap.stride};
+        BYTE* destRow = ScanLine(band, static_cast<LONG>(y - origin.y));
+        if (bitmap.format == BMF_1BPP) {
+            CopyBitSpan(destRow, destX, sourceRow, sourceX, count);
+        } else {
+            std::memcpy(destRow + destX * pixelBytes, sourceRow + sourceX * pixelBytes,
+                        static_cast<std::size_t>(count * pixelBytes));
+        }
+    }
+}
+
+std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& documentName,
+                                          DWORD jobId, std::string* error) {
+    const DocumentEntries entries(device.driver());
+    if (!entries.Complete()) {
+        SetError(error, "the driver's function table lacks the document entries");
+        return nullptr;
+    }
+    std::unique_ptr<PrintJob> job(new PrintJob(device));
+    job->pdev_ = device.pdev();
+    job->hsurf_ = entries.enableSurface(job->pdev_);
+    if (!job->hsurf_) {
+        SetError(error, "the driver did not enable its surface");
+        return nullptr;
+    }
+    job->surface_ = EngLockSurface(job->hsurf_);
+    if (job->surface_ == nullptr) {
+        SetError(error, "the driver's surface is not a surface of this engine");
+        return nullptr;  // the destructor disables the surface
+    }
+    // An empty name is no name: the driver is given none.
+    job->documentName_ = documentName;
+    job->jobId_ = jobId;
+    LPWSTR name = job->documentName_.empty() ? nullptr : job->documentName_.data();
+    if (!entries.startDoc(job->surface_, name, jobId)) {
+        SetError(error, "the driver refused to start the document");
+        return nullptr;
+    }
+    job->open_ = true;
+    return job;
+}
+
+PrintJob::~PrintJob() {
+    if (open_) End(nullptr);
+    if (surface_ != nullptr) EngUnlockSurface(surface_);
+    // The driver deletes its own surface here. A device reset outside this
+    // job has disabled the driver's device the surface belonged to, so there
+    // is nothing left to disable.
+    if (hsurf_ && device_.pdev() == pdev_) {
+        if (auto disable = device_.driver().Entry<PFN_DrvDisableSurface>(INDEX_DrvDisableSurface))
+            disable(pdev_);
+    }
+}
+
+bool PrintJob::PrintPage(const BandPainter& painter, std::string* error) {
+    if (!open_) {
+        SetError(error, "the document has ended");
+        return false;
+    }
+    if (device_.pdev() != pdev_) {
+        SetError(error, "the device was reset during the document");
+        return false;
+    }
+    const DocumentEntries entries(device_.driver());
+    const int page = pages_++;
+    if (!entries.startPage(surface_)) {
+        SetError(error, "the driver refused to start page " + std::to_string(page + 1));
+        return false;
+    }
+    POINTL origin{};
+    if (!entries.startBanding(surface_, &origin)) {
+        SetError(error, "the driver refused to band page " + std::to_string(page + 1));
+        return false;
+    }
+    for (int band = 0; !IsEnd(origin); ++band) {
+        if (band == kMaxBandsPerPage) {
+            SetError(error,
+                     "the driver's bands of page " + std::to_string(page + 1) + " never end");
+            return false;
+        }
+        bands_.push_back({page, origin});
+        if (painter) painter(surface_, origin, page);
+        if (!entries.nextBand(surface_, &origin)) {
+            SetError(error, "the driver refused band " + std::to_string(band + 1) + " of page " +
+                                std::to_string(page + 1));
+            return false;
+        }
+    }
+    if (!entries.sendPage(surface_)) {
+        SetError(error, "the driver refused to send page " + std::to_string(page + 1));
+        return false;
+    }
+    return true;
+}
+
+bool PrintJob::PrintPage(const Page& page, std::string* error) {
+    return PrintPage(
+        [&page](SURFOBJ* band, POINTL origin, int) {
+            for (const PlacedBitmap& bitmap : page.bitmaps) DrawPlacedBitmap(band, origin, bitmap);
+        },
+        error);
+}
+
+bool PrintJob::End(std::string* error) {
+    if (!open_) {
+        SetError(error, "the document has already ended");
+        return false;
+    }
+    open_ = false;
+    if (device_.pdev() != pdev_) {
+        SetError(error, "the device was reset during the document");
+        return false;
+    }
+    auto endDoc = device_.driver().Entry<PFN_DrvEndDoc>(INDEX_DrvEndDoc);
+    if (!endDoc(surface_, 0)) {
+        SetError(error, "the driver refused to end the document");
+        return false;
+    }
+    return true;
+}
+
+bool PrintJob::Reset(const DEVMODEW* devmode, std::string* error) {
+    if (!open_ || device_.pdev() != pdev_) {
+        SetError(error, "no document of this device is running");
+        return false;
+    }
+    const DocumentEntries entries(device_.driver());
+    HSURF fresh{};
+    SURFOBJ* freshSurface = nullptr;
+    const bool reset = device_.Reset(devmode, error, [&](DHPDEV oldPdev, DHPDEV newPdev) {
+        fresh = entries.enableSurface(newPdev);
+        if (fresh) freshSurface = EngLockSurface(fresh);
+        EngUnlockSurface(surface_);
+        entries.disableSurface(oldPdev);
+    });
+    if (!reset) return false;
+    pdev_ = device_.pdev();
+    hsurf_ = fresh;
+    surface_ = freshSurface;
+    if (surface_ == nullptr) {
+        open_ = false;
+        SetError(error, "the reset device did not enable its surface");
+        return false;
+    }
+    LPWSTR name = documentName_.empty() ? nullptr : documentName_.data();
+    if (!entries.startDoc(surface_, name, jobId_)) {
+        open_ = false;
+        SetError(error, "the reset device refused to go on with the document");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace host

@@ -1,0 +1,92 @@
+// The engine's document loop: a document of pages played into a device's
+// band surface band by band, the way the graphics engine drives a banding
+// printer driver.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/driver_host.h"
+#include "host/winddi.h"
+
+namespace host {
+
+// A bitmap placed on the page: its pixels in one of the BMF_ formats the
+// band uses (1, 8 or 24 bits per pixel), rows top-down, `stride` bytes apart.
+struct PlacedBitmap {
+    POINTL position;  // page-image coordinates of its top-left pixel
+    SIZEL size;
+    ULONG format;
+    LONG stride;
+    std::vector<BYTE> bits;
+};
+
+// One page: what is drawn on it, in drawing order.
+struct Page {
+    std::vector<PlacedBitmap> bitmaps;
+};
+
+// What the loop saw of one band (for progress and tests).
+struct BandVisit {
+    int page;      // 0-based
+    POINTL origin;  // as DrvStartBanding / DrvNextBand gave it
+};
+
+// Draws one band: `band` is the band surface, `origin` the band's position
+// on the page image (band pixel (0, 0) is page pixel `origin`).
+using BandPainter = std::function<void(SURFOBJ* band, POINTL origin, int page)>;
+
+// A job belongs to the driver's device that was current at Start: once the
+// Device is reset, PrintPage and End refuse, and the surface (gone with the
+// old driver device) is not disabled again. An empty document name reaches
+// DrvStartDoc as no name (null). A page whose driver never ends its bands is
+// given up after 2^20 bands.
+class QLPR_EXPORT PrintJob {
+public:
+    // Enables the device's surface (DrvEnableSurface) and starts the
+    // document (DrvStartDoc). Null with `error` set on failure.
+    static std::unique_ptr<PrintJob> Start(Device& device, const std::u16string& documentName,
+                                           DWORD jobId, std::string* error);
+    // Ends the document (DrvEndDoc) if still open, disables the surface.
+    ~PrintJob();
+    PrintJob(const PrintJob&) = delete;
+    PrintJob& operator=(const PrintJob&) = delete;
+
+    // DrvStartPage, DrvStartBanding, then for every band the painter and
+    // DrvNextBand until the origin is (-1, -1), then DrvSendPage. False (with
+    // `error`) when the driver refuses a step.
+    bool PrintPage(const BandPainter& painter, std::string* error);
+    // The same with the page's bitmaps drawn into every band they touch.
+    bool PrintPage(const Page& page, std::string* error);
+    // DrvEndDoc; the job can print no more pages.
+    bool End(std::string* error);
+    // Resets the device between pages, as an application changing its
+    // device mode does: the driver carries the document to a new device
+    // (DrvResetPDEV), whose surface is enabled before the old one is
+    // disabled, and the document goes on there (DrvStartDoc again).
+    bool Reset(const DEVMODEW* devmode, std::string* error);
+
+    SURFOBJ* surface() const { return surface_; }
+    const std::vector<BandVisit>& bands() const { return bands_; }
+    Device& device() const { return device_; }
+
+private:
+    explicit PrintJob(Device& device) : device_(device) {}
+    Device& device_;
+    DHPDEV pdev_ = nullptr;  // the driver's device that enabled the surface
+    std::u16string documentName_;
+    DWORD jobId_ = 0;  // the driver may keep the pointer while the job lives
+    HSURF hsurf_{};
+    SURFOBJ* surface_ = nullptr;
+    bool open_ = false;
+    int pages_ = 0;
+    std::vector<BandVisit> bands_;
+};
+
+// Copies the part of `bitmap` that falls on the band into it (formats must
+// match; anything else is left alone).
+QLPR_EXPORT void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitmap& bitmap);
+
+}  // namespace host

@@ -1,0 +1,59 @@
+// Pixel formats of engine surfaces, and the checks that keep every access to
+// a SURFOBJ's bits inside its scan lines. For the host library's own use.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "host/winddi.h"
+
+namespace host {
+
+// Bits per pixel of a BMF_ format; 0 for anything else.
+inline ULONG BitsPerPixel(ULONG format) {
+    switch (format) {
+        case BMF_1BPP:
+            return 1;
+        case BMF_4BPP:
+            return 4;
+        case BMF_8BPP:
+            return 8;
+        case BMF_16BPP:
+            return 16;
+        case BMF_24BPP:
+            return 24;
+        case BMF_32BPP:
+            return 32;
+        default:
+            return 0;
+    }
+}
+
+// Bytes that `width` pixels occupy, without padding.
+inline std::uint64_t RowBytes(ULONG format, LONG width) {
+    return (std::uint64_t{BitsPerPixel(format)} * static_cast<std::uint64_t>(width) + 7) / 8;
+}
+
+// Rows padded to 4 bytes: ((bits x width + 31) / 32) x 4.
+inline std::uint64_t NaturalStride(ULONG format, LONG width) {
+    return (std::uint64_t{BitsPerPixel(format)} * static_cast<std::uint64_t>(width) + 31) / 32 * 4;
+}
+
+// A SURFOBJ whose bits can be walked: a known format, a positive size, a
+// first scan line, and lines at least one row of pixels apart. Whether the
+// memory behind it is that large is its maker's promise.
+inline bool UsableBitmap(const SURFOBJ* surface) {
+    if (surface == nullptr || surface->pvScan0 == nullptr) return false;
+    if (BitsPerPixel(surface->iBitmapFormat) == 0) return false;
+    if (surface->sizlBitmap.cx <= 0 || surface->sizlBitmap.cy <= 0) return false;
+    const std::uint64_t delta = static_cast<std::uint64_t>(std::llabs(surface->lDelta));
+    return delta >= RowBytes(surface->iBitmapFormat, surface->sizlBitmap.cx);
+}
+
+// Scan line `y` (0 <= y < height) of a usable bitmap.
+inline BYTE* ScanLine(const SURFOBJ* surface, LONG y) {
+    return static_cast<BYTE*>(surface->pvScan0) +
+           static_cast<std::int64_t>(y) * static_cast<std::int64_t>(surface->lDelta);
+}
+
+}  // namespace host

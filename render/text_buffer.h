@@ -1,0 +1,73 @@
+// The device text buffer: the items of text in device fonts, barcode fonts
+// and control fonts collected for one band, handed with the band to the
+// command library and then emptied. Created at the start of a document and
+// released at its end; a reset during the document moves it to the new
+// device instance, so its blocks are fixed global memory, not the instance's
+// heap.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/types.h"
+
+inline constexpr DWORD kTextItemBlockBytes = 65536;
+inline constexpr DWORD kTextItemCapacity = 2520;
+inline constexpr DWORD kTextDataCapacity = 65536;
+
+// TextRecord attributes
+inline constexpr WORD kTextItalic = 0x1;
+inline constexpr WORD kTextBold = 0x2;
+inline constexpr WORD kTextDoubleByte = 0x4;
+inline constexpr WORD kTextSingleByteRun = 0x8;
+
+// One item as the command library reads it (26 bytes, packed). Positions and
+// sizes are in pixels, band coordinates; the characters lie at `offset` in
+// the buffer's data, without a terminator.
+#pragma pack(push, 1)
+struct TextRecord {
+    WORD fontId;
+    WORD attributes;
+    DWORD offset;
+    WORD count;
+    LONG x;
+    LONG y;
+    LONG width;
+    LONG height;
+};
+#pragma pack(pop)
+static_assert(sizeof(TextRecord) == 26);
+static_assert(offsetof(TextRecord, attributes) == 2);
+static_assert(offsetof(TextRecord, offset) == 4);
+static_assert(offsetof(TextRecord, count) == 8);
+static_assert(offsetof(TextRecord, x) == 10);
+static_assert(offsetof(TextRecord, y) == 14);
+static_assert(offsetof(TextRecord, width) == 18);
+static_assert(offsetof(TextRecord, height) == 22);
+static_assert(kTextItemCapacity * sizeof(TextRecord) <= kTextItemBlockBytes);
+
+struct TextBuf {
+    BYTE* items;  // TextRecord[itemCapacity], packed
+    DWORD itemCapacity;
+    DWORD itemCount;
+    BYTE* data;
+    DWORD dataCapacity;
+    DWORD dataUsed;
+};
+
+// Allocates both blocks (65,536 bytes each) and sets the capacities; an
+// existing buffer is released first. False, with the buffer zero, when
+// memory is short.
+bool InitDevText(TextBuf* buffer);
+// Releases both blocks and zeroes the buffer; a zero buffer is accepted.
+void FreeDevText(TextBuf* buffer);
+inline void EmptyDevText(TextBuf* buffer) {
+    buffer->itemCount = buffer->dataUsed = 0;
+}
+
+// Room for one more item of `bytes` characters (a buffer without blocks has none).
+bool DevTextHasRoom(const TextBuf& buffer, DWORD bytes);
+// Appends an item whose offset is the current data position and whose
+// characters are `bytes` of `data`; the record's offset and count are set
+// here. False (nothing changed) without room.
+bool AppendDevText(TextBuf* buffer, const TextRecord& item, const BYTE* data, DWORD bytes);
+TextRecord ReadDevTextItem(const TextBuf& buffer, DWORD index);

@@ -1,0 +1,224 @@
+// The engine's interim stretching service.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host/engine.h"
+#include "host_test_util.h"
+
+namespace {
+
+using hosttest::Bit;
+using hosttest::GuardedBitmap;
+using hosttest::SetBit;
+
+BOOL Stretch(SURFOBJ* dest, SURFOBJ* source, RECTL destRect, RECTL sourceRect) {
+    return EngStretchBlt(dest, source, nullptr, nullptr, nullptr, nullptr, nullptr, &destRect,
+                         &sourceRect, nullptr, HALFTONE);
+}
+
+// Fills a one-bit bitmap with random pixels.
+void RandomFill(GuardedBitmap& bitmap, LONG height, unsigned seed) {
+    const auto bytes =
+        hosttest::RandomBytes(static_cast<std::size_t>(bitmap.stride()) * height, seed);
+    for (LONG y = 0; y < height; ++y)
+        std::memcpy(bitmap.row(y), bytes.data() + static_cast<std::size_t>(y) * bitmap.stride(),
+                    static_cast<std::size_t>(bitmap.stride()));
+}
+
+TEST(EngineStretch, OneBitIdentityCopyIsExact) {
+    GuardedBitmap source(37, 5, BMF_1BPP);
+    GuardedBitmap dest(37, 5, BMF_1BPP, 0x00);
+    RandomFill(source, 5, 1);
+    ASSERT_TRUE(Stretch(dest.surface(), source.surface(), {0, 0, 37, 5}, {0, 0, 37, 5}));
+    for (LONG y = 0; y < 5; ++y)
+        for (LONG x = 0; x < 37; ++x)
+            ASSERT_EQ(Bit(dest.row(y), x), Bit(source.row(y), x)) << x << "," << y;
+    EXPECT_TRUE(dest.GuardsIntact());
+}
+
+TEST(EngineStretch, DoublingRepeatsEveryPixelTwiceEachWay) {
+    GuardedBitmap source(3, 2, BMF_8BPP);
+    const BYTE grey[2][3] = {{10, 20, 30}, {40, 50, 60}};
+    for (LONG y = 0; y < 2; ++y) std::memcpy(source.row(y), grey[y], 3);
+    GuardedBitmap dest(6, 4, BMF_8BPP);
+    ASSERT_TRUE(Stretch(dest.surface(), source.surface(), {0, 0, 6, 4}, {0, 0, 3, 2}));
+    for (LONG y = 0; y < 4; ++y)
+        for (LONG x = 0; x < 6; ++x) EXPECT_EQ(dest.row(y)[x], grey[y / 2][x / 2]) << x << "," << y;
+
+    GuardedBitmap bits(13, 3, BMF_1BPP);
+    RandomFill(bits, 3, 2);
+    GuardedBitmap doubled(26, 6, BMF_1BPP);
+    ASSERT_TRUE(Stretch(doubled.surface(), bits.surface(), {0, 0, 26, 6}, {0, 0, 13, 3}));
+    for (LONG y = 0; y < 6; ++y)
+        for (LONG x = 0; x < 26; ++x)
+            ASSERT_EQ(Bit(doubled.row(y), x), Bit(bits.row(y / 2), x / 2)) << x << "," << y;
+    EXPECT_TRUE(dest.GuardsIntact());
+    EXPECT_TRUE(doubled.GuardsIntact());
+}
+
+TEST(EngineStretch, DestinationsPastTheEdgesAreCutAndSampledAsIfWhole) {
+    GuardedBitmap source(16, 16, BMF_8BPP);
+    for (LONG y = 0; y < 16; ++y)
+        for (LONG x = 0; x < 16; ++x) source.row(y)[x] = static_cast<BYTE>(y * 16 + x);
+
+    // Doubled onto a rectangle hanging 4 pixels past every edge.
+    GuardedBitmap dest(24, 24, BMF_8BPP);
+    ASSERT_TRUE(Stretch(dest.surface(), source.surface(), {-4, -4, 28, 28}, {0, 0, 16, 16}));
+    for (LONG y = 0; y < 24; ++y)
+        for (LONG x = 0; x < 24; ++x)
+            ASSERT_EQ(dest.row(y)[x], source.row((y + 4) / 2)[(x + 4) / 2]) << x << "," << y;
+    EXPECT_TRUE(dest.GuardsIntact());
+
+    // The same into one bit, far past the right and bottom edges.
+    GuardedBitmap band(20, 9, BMF_1BPP, 0x00);
+    GuardedBitmap bits(40, 40, BMF_1BPP);
+    RandomFill(bits, 40, 3);
+    ASSERT_TRUE(Stretch(band.surface(), bits.surface(), {5, 3, 45, 43}, {0, 0, 40, 40}));
+    for (LONG y = 0; y < 9; ++y)
+        for (LONG x = 0; x < 20; ++x)
+            ASSERT_EQ(Bit(band.row(y), x), x < 5 || y < 3 ? 0 : Bit(bits.row(y - 3), x - 5));
+    EXPECT_TRUE(band.GuardsIntact());
+
+    // Wholly outside: nothing drawn, still a success.
+    GuardedBitmap untouched(8, 8, BMF_8BPP, 0x77);
+    EXPECT_TRUE(Stretch(untouched.surface(), source.surface(), {-20, 0, -8, 8}, {0, 0, 16, 16}));
+    EXPECT_TRUE(Stretch(untouched.surface(), source.surface(), {8, 8, 30, 30}, {0, 0, 16, 16}));
+    for (LONG y = 0; y < 8; ++y)
+        for (LONG x = 0; x < 8; ++x) EXPECT_EQ(untouched.row(y)[x], 0x77);
+    EXPECT_TRUE(untouched.GuardsIntact());
+}
+
+// Engine bitmaps hold exactly their bits, so the sanitizer build shows any
+// access past them. A white source paints exactly the cut rectangle.
+TEST(EngineStretch, RectanglesHangingPastEveryEdgePaintOnlyTheirCut) {
+    const ULONG sources[] = {BMF_1BPP, BMF_8BPP, BMF_24BPP, BMF_32BPP};
+    const ULONG dests[] = {BMF_1BPP, BMF_8BPP, BMF_24BPP};
+    const RECTL rects[] = {{-7, -3, 9, 5},  {11, 6, 30, 21},  {-40, 2, 50, 7},
+                           {3, -9, 12, 40}, {-5, -5, 25, 19}, {13, 0, 19, 13}};
+    for (ULONG sourceFormat : sources) {
+        HSURF sourceHandle{EngCreateBitmap({5, 3}, 0, sourceFormat, BMF_TOPDOWN, nullptr).value};
+        SURFOBJ* source = EngLockSurface(sourceHandle);
+        ASSERT_NE(source, nullptr);
+        std::memset(source->pvBits, 0xFF, source->cjBits);
+        for (ULONG destFormat : dests) {
+            for (const RECTL& rect : rects) {
+                SCOPED_TRACE(testing::Message() << sourceFormat << "->" << destFormat << " at "
+                                                << rect.left << "," << rect.top);
+                // Bottom-up, so that negative line steps are walked too.
+                HSURF destHandle{EngCreateBitmap({19, 13}, 0, destFormat, 0, nullptr).value};
+                SURFOBJ* dest = EngLockSurface(destHandle);
+                ASSERT_NE(dest, nullptr);
+                ASSERT_TRUE(Stretch(dest, source, rect, {0, 0, 5, 3}));
+                const LONG pixelBits = destFormat == BMF_1BPP ? 1 : destFormat == BMF_8BPP ? 8 : 24;
+                for (LONG y = 0; y < 13; ++y) {
+                    const BYTE* row = static_cast<const BYTE*>(dest->pvScan0) + y * dest->lDelta;
+                    for (LONG x = 0; x < 19; ++x) {
+                        const bool inside =
+                            x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
+                        const int painted =
+                            pixelBits == 1 ? Bit(row, x) : row[x * pixelBits / 8] == 0xFF;
+                        ASSERT_EQ(painted, inside ? 1 : 0) << x << "," << y;
+                    }
+                }
+                EngUnlockSurface(dest);
+                EngDeleteSurface(destHandle);
+            }
+        }
+        EngUnlockSurface(source);
+        EngDeleteSurface(sourceHandle);
+    }
+}
+
+TEST(EngineStretch, SamplesOutsideTheSourceLeaveTheDestinationAlone) {
+    GuardedBitmap source(4, 4, BMF_8BPP, 9);
+    GuardedBitmap dest(8, 8, BMF_8BPP, 0x77);
+    ASSERT_TRUE(Stretch(dest.surface(), source.surface(), {0, 0, 8, 8}, {-4, -4, 4, 4}));
+    for (LONG y = 0; y < 8; ++y)
+        for (LONG x = 0; x < 8; ++x) EXPECT_EQ(dest.row(y)[x], x >= 4 && y >= 4 ? 9 : 0x77);
+    EXPECT_TRUE(dest.GuardsIntact());
+}
+
+TEST(EngineStretch, MidGreyHalftonesToHalfTheDotsInTheBayerPattern) {
+    GuardedBitmap grey(1, 1, BMF_24BPP);
+    grey.row(0)[0] = grey.row(0)[1] = grey.row(0)[2] = 128;
+    GuardedBitmap dest(64, 16, BMF_1BPP, 0x00);
+    ASSERT_TRUE(Stretch(dest.surface(), grey.surface(), {0, 0, 64, 16}, {0, 0, 1, 1}));
+    int white = 0;
+    for (LONG y = 0; y < 16; ++y)
+        for (LONG x = 0; x < 64; ++x) {
+            white += Bit(dest.row(y), x);
+            // The pattern repeats every 8 pixels from the destination's origin.
+            EXPECT_EQ(Bit(dest.row(y), x), Bit(dest.row(y % 8), x % 8));
+        }
+    EXPECT_EQ(white, 64 * 16 / 2);
+    // Threshold 0 of the matrix lights first, threshold 32 does not.
+    EXPECT_EQ(Bit(dest.row(0), 0), 1);
+    EXPECT_EQ(Bit(dest.row(0), 1), 0);
+    EXPECT_EQ(Bit(dest.row(1), 1), 1);  // threshold 16
+    EXPECT_TRUE(dest.GuardsIntact());
+
+    // Pure black and pure white stay pure.
+    for (BYTE level : {BYTE{0}, BYTE{255}}) {
+        GuardedBitmap flat(1, 1, BMF_8BPP, level);
+        GuardedBitmap out(16, 8, BMF_1BPP, 0x5A);
+        ASSERT_TRUE(Stretch(out.surface(), flat.surface(), {0, 0, 16, 8}, {0, 0, 1, 1}));
+        for (LONG y = 0; y < 8; ++y)
+            for (LONG x = 0; x < 16; ++x) EXPECT_EQ(Bit(out.row(y), x), level ? 1 : 0);
+    }
+}
+
+TEST(EngineStretch, ColoursKeepTheirOrderAndTurnGreyInEightBits) {
+    GuardedBitmap rgb(2, 1, BMF_24BPP);
+    const BYTE pixels[6] = {10, 20, 30, 200, 100, 0};
+    std::memcpy(rgb.row(0), pixels, 6);
+    GuardedBitmap copy(2, 1, BMF_24BPP);
+    ASSERT_TRUE(Stretch(copy.surface(), rgb.surface(), {0, 0, 2, 1}, {0, 0, 2, 1}));
+    EXPECT_EQ(std::memcmp(copy.row(0), pixels, 6), 0);
+
+    GuardedBitmap grey(2, 1, BMF_8BPP);
+    ASSERT_TRUE(Stretch(grey.surface(), rgb.surface(), {0, 0, 2, 1}, {0, 0, 2, 1}));
+    EXPECT_EQ(grey.row(0)[0], (299 * 10 + 587 * 20 + 114 * 30) / 1000);
+    EXPECT_EQ(grey.row(0)[1], (299 * 200 + 587 * 100) / 1000);
+
+    GuardedBitmap wide(1, 1, BMF_32BPP);
+    const BYTE quad[4] = {1, 2, 3, 99};
+    std::memcpy(wide.row(0), quad, 4);
+    GuardedBitmap fromWide(1, 1, BMF_24BPP);
+    ASSERT_TRUE(Stretch(fromWide.surface(), wide.surface(), {0, 0, 1, 1}, {0, 0, 1, 1}));
+    EXPECT_EQ(std::memcmp(fromWide.row(0), quad, 3), 0);
+
+    GuardedBitmap bits(8, 1, BMF_1BPP);
+    bits.row(0)[0] = 0x80;  // white, then black
+    GuardedBitmap spread(2, 1, BMF_24BPP, 0x11);
+    ASSERT_TRUE(Stretch(spread.surface(), bits.surface(), {0, 0, 2, 1}, {0, 0, 2, 1}));
+    const BYTE expected[6] = {255, 255, 255, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(spread.row(0), expected, 6), 0);
+}
+
+TEST(EngineStretch, BadArgumentsAreRefusedAndEmptyRectanglesDrawNothing) {
+    GuardedBitmap source(4, 4, BMF_8BPP, 1);
+    GuardedBitmap dest(4, 4, BMF_8BPP, 0x77);
+    EXPECT_FALSE(Stretch(dest.surface(), source.surface(), {4, 0, 0, 4}, {0, 0, 4, 4}));
+    EXPECT_FALSE(Stretch(dest.surface(), source.surface(), {0, 0, 4, 4}, {0, 4, 4, 0}));
+    EXPECT_FALSE(Stretch(dest.surface(), source.surface(), {0, 0, 0x7FFFFFFF, 4}, {0, 0, 4, 4}));
+    EXPECT_TRUE(Stretch(dest.surface(), source.surface(), {2, 0, 2, 4}, {0, 0, 4, 4}));
+    EXPECT_TRUE(Stretch(dest.surface(), source.surface(), {0, 0, 4, 4}, {1, 1, 1, 4}));
+    EXPECT_EQ(dest.row(0)[2], 0x77);
+
+    RECTL all{0, 0, 4, 4};
+    EXPECT_FALSE(EngStretchBlt(dest.surface(), source.surface(), nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, &all, nullptr, HALFTONE));
+    EXPECT_FALSE(Stretch(nullptr, source.surface(), all, all));
+    GuardedBitmap wide(4, 4, BMF_32BPP);
+    EXPECT_FALSE(Stretch(wide.surface(), source.surface(), all, all));  // not a band format
+    SURFOBJ fourBits = *source.surface();
+    fourBits.iBitmapFormat = BMF_4BPP;
+    EXPECT_FALSE(Stretch(dest.surface(), &fourBits, all, all));
+    SURFOBJ cramped = *source.surface();
+    cramped.lDelta = 3;  // lines closer than a row
+    EXPECT_FALSE(Stretch(dest.surface(), &cramped, all, all));
+    EXPECT_EQ(dest.row(3)[3], 0x77);
+}
+
+}  // namespace
