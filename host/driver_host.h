@@ -61,6 +61,7 @@ public:
                const std::function<void(DHPDEV oldPdev, DHPDEV newPdev)>& beforeOldGoes = {});
 
     DHPDEV pdev() const { return pdev_; }
+    HANDLE printer() const { return printer_; }
     HDEV hdev() const { return hdev_; }
     const DriverHost& driver() const { return driver_; }
     const GDIINFO& gdiInfo() const { return gdiInfo_; }

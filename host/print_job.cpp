@@ -8,6 +8,8 @@
 
 #include "host/engine.h"
 #include "host/surface_format.h"
+#include "platform/last_error.h"
+#include "platform/spooler.h"
 
 namespace host {
 
@@ -129,6 +131,17 @@ std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& 
         return nullptr;
     }
     std::unique_ptr<PrintJob> job(new PrintJob(device));
+    job->documentName_ = documentName;
+    job->jobId_ = jobId;
+    if (device.printer() != nullptr) {
+        DOC_INFO_1W info{job->documentName_.data(), nullptr, nullptr};
+        if (StartDocPrinterW(device.printer(), 1, reinterpret_cast<BYTE*>(&info)) == 0) {
+            SetError(error, "the spooler refused to start a job (error " +
+                                std::to_string(GetLastError()) + ")");
+            return nullptr;
+        }
+        job->spoolerJob_ = true;
+    }
     job->pdev_ = device.pdev();
     job->hsurf_ = entries.enableSurface(job->pdev_);
     if (!job->hsurf_) {
@@ -141,8 +154,6 @@ std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& 
         return nullptr;  // the destructor disables the surface
     }
     // An empty name is no name: the driver is given none.
-    job->documentName_ = documentName;
-    job->jobId_ = jobId;
     LPWSTR name = job->documentName_.empty() ? nullptr : job->documentName_.data();
     if (!entries.startDoc(job->surface_, name, jobId)) {
         SetError(error, "the driver refused to start the document");
@@ -154,6 +165,7 @@ std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& 
 
 PrintJob::~PrintJob() {
     if (open_) End(nullptr);
+    if (spoolerJob_) EndDocPrinter(device_.printer());
     if (surface_ != nullptr) EngUnlockSurface(surface_);
     // The driver deletes its own surface here. A device reset outside this
     // job has disabled the driver's device the surface belonged to, so there
@@ -224,7 +236,12 @@ bool PrintJob::End(std::string* error) {
         return false;
     }
     auto endDoc = device_.driver().Entry<PFN_DrvEndDoc>(INDEX_DrvEndDoc);
-    if (!endDoc(surface_, 0)) {
+    const bool ended = endDoc(surface_, 0) != FALSE;
+    if (spoolerJob_) {
+        spoolerJob_ = false;
+        EndDocPrinter(device_.printer());
+    }
+    if (!ended) {
         SetError(error, "the driver refused to end the document");
         return false;
     }

@@ -45,8 +45,10 @@ using BandPainter = std::function<void(SURFOBJ* band, POINTL origin, int page)>;
 // given up after 2^20 bands.
 class QLPR_EXPORT PrintJob {
 public:
-    // Enables the device's surface (DrvEnableSurface) and starts the
-    // document (DrvStartDoc). Null with `error` set on failure.
+    // Starts a job at the spooler for the device's printer (its job output
+    // receives what the driver writes), enables the device's surface
+    // (DrvEnableSurface) and starts the document (DrvStartDoc). Null with
+    // `error` set on failure.
     static std::unique_ptr<PrintJob> Start(Device& device, const std::u16string& documentName,
                                            DWORD jobId, std::string* error);
     // Ends the document (DrvEndDoc) if still open, disables the surface.
@@ -60,7 +62,7 @@ public:
     bool PrintPage(const BandPainter& painter, std::string* error);
     // The same with the page's bitmaps drawn into every band they touch.
     bool PrintPage(const Page& page, std::string* error);
-    // DrvEndDoc; the job can print no more pages.
+    // DrvEndDoc, then the spooler's job ends; the job can print no more pages.
     bool End(std::string* error);
     // Resets the device between pages, as an application changing its
     // device mode does: the driver carries the document to a new device
@@ -77,7 +79,8 @@ private:
     Device& device_;
     DHPDEV pdev_ = nullptr;  // the driver's device that enabled the surface
     std::u16string documentName_;
-    DWORD jobId_ = 0;  // the driver may keep the pointer while the job lives
+    DWORD jobId_ = 0;
+    bool spoolerJob_ = false;  // a job of the printer is open at the spooler  // the driver may keep the pointer while the job lives
     HSURF hsurf_{};
     SURFOBJ* surface_ = nullptr;
     bool open_ = false;

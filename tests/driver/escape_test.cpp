@@ -121,13 +121,12 @@ TEST_F(Escapes, TheEscapeValueGoesToEveryPageStart) {
 }
 
 TEST_F(Escapes, RawBytesGoToThePrintersJobOutput) {
-    std::u16string docName = u"raw";
-    DOC_INFO_1W doc{docName.data(), nullptr, nullptr};
-    ASSERT_NE(StartDocPrinterW(printer_, 1, reinterpret_cast<BYTE*>(&doc)), 0u);
+    // The document loop opened the printer's job at the spooler.
     const char bytes[] = "\x1b@raw\n";
     EXPECT_EQ(Escape(15004, sizeof bytes - 1, bytes), 1u);
     EXPECT_EQ(Escape(15004, 0, nullptr), 1u);  // nothing to write
-    ASSERT_TRUE(EndDocPrinter(printer_));
+    std::string error;
+    ASSERT_TRUE(job_->End(&error)) << error;
     EXPECT_EQ(ReadFile(OutputPath()), std::string("\x1b@raw\n"));
     // Without a job at the spooler the write fails, and so does the escape.
     SetLastError(0);
