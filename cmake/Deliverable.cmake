@@ -7,7 +7,7 @@ function(qlpr_library target file_name)
     get_filename_component(stem ${file_name} NAME_WE)
     get_filename_component(ext ${file_name} LAST_EXT)
     set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${stem} SUFFIX ${ext})
-    target_link_options(${target} PRIVATE -Wl,-Bsymbolic -Wl,--no-undefined)
+    target_link_options(${target} PRIVATE -Wl,-Bsymbolic ${QLPR_NO_UNDEFINED})
 endfunction()
 
 # Sources of a folder, so that adding a file needs no edit here.

@@ -1,0 +1,24 @@
+// Any bytes as an INI data file: the compiler refuses it or builds a block
+// that its own checks accept.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "driver/config.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("qlpr-fuzz-" + std::to_string(getpid()) + ".ini");
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    if (auto block = CompileDataFile(file)) {
+        if (!PrinterDataObj::FromBlock(std::move(*block))) std::abort();  // the compiler's own block must pass
+    }
+    return 0;
+}
