@@ -100,4 +100,19 @@ QLPR_EXPORT HANDLE WINAPI CreateFileMappingW(HANDLE file, void* security, DWORD 
 QLPR_EXPORT void* WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
                                        DWORD offsetLow, SIZE_T bytes);
 QLPR_EXPORT BOOL WINAPI UnmapViewOfFile(const void* view);
+
+// The temporary folder as the ANSI (code page 1252) path that ends in '/':
+// TMPDIR, else "/tmp/". Copies it with its terminator and returns its length
+// when `size` holds it, else returns the size needed (terminator included);
+// 0 with the last error set when the folder has no ANSI name.
+QLPR_EXPORT DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+// As GetTempPathA, for the calling user's own folder "<temp>qlpr-<uid>/":
+// made with mode 0700 when missing; refused (0, ERROR_ACCESS_DENIED) when it
+// is a link, not a folder, owned by someone else or open to others.
+QLPR_EXPORT DWORD WINAPI QlprGetPrivateTempPathA(DWORD size, LPSTR buffer);
+// The ANSI forms of CreateFileMappingW and DeleteFileW (names in code page 1252).
+QLPR_EXPORT HANDLE WINAPI CreateFileMappingA(HANDLE file, void* security, DWORD protect,
+                                             DWORD maximumSizeHigh, DWORD maximumSizeLow,
+                                             LPCSTR name);
+QLPR_EXPORT BOOL WINAPI DeleteFileA(LPCSTR name);
 }

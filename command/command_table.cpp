@@ -1,0 +1,30 @@
+// The operations of CommandTable: printer commands.
+#include "command/ext_pdev.h"
+#include "command/spool_output.h"
+
+namespace {
+
+BOOL CommandStartDoc(ExtPdev* pdev) { return SendEventCommands(pdev, kEventStartDoc); }
+
+BOOL CommandStartBand(ExtPdev* pdev, BandDesc* band) {
+    band->bitsPerPixel = pdev->geometry.bitsPerPixel;
+    return 1;
+}
+
+// The band encoder is not in place yet: a band with bits is taken and
+// nothing of it is written.
+BOOL CommandSendBand(ExtPdev*, BandDesc* band) { return band->bits != nullptr ? 1 : 0; }
+
+BOOL CommandWriteRow(ExtPdev*, const BYTE*, DWORD) { return 1; }
+
+}  // namespace
+
+const OperationTable CommandTable = {
+    CommandStartDoc,   // start of document: the document start group
+    CommandEndDoc,     // end of document: last page, replays, document end group
+    CommandStartPage,  // start of page: page sequencing, page start group
+    CommandEndPage,    // end of page: page end group when writing directly
+    CommandStartBand,  // start of band: the band's depth
+    CommandSendBand,   // send band
+    CommandWriteRow,   // write row: bitmap output only
+};
