@@ -155,6 +155,7 @@ BYTE PrivateByte(const ExtPdev& pdev, std::size_t offset);
 inline WORD DualSide(const ExtPdev& pdev) { return PrivateWord(pdev, kPrivDualSide); }
 
 // The record's page sequencing of the command output (spool_output.cpp).
-// The page start, page end and document end events; sends nothing yet, the
-// document end flushes (event_commands.cpp).
+// The control command groups of the four events (kEventStartDoc ..
+// kEventEndDoc); the document end group ends with a flush, whose result it
+// gives, the others give 1 (event_commands.cpp).
 BOOL SendEventCommands(ExtPdev* pdev, int event);

@@ -18,6 +18,25 @@ BOOL RecordingWrite(ExtPdev*, const BYTE*, DWORD count) {
     return gWriteFails ? FALSE : TRUE;
 }
 
+using namespace std::string_literals;
+
+// The fixed commands of the document and page groups with every mask zero:
+// document start, page start (one-sided; odd and even pages of two-sided
+// pairs), end of a two-sided sheet, document end.
+const std::string kDocStart = "\x1B\x40\x1B\x32"s;
+const std::string kPage = "\x1F\x60\x00\x1B\x53"s;
+const std::string kOddPage = "\x1F\x60\x02\x1F\x61\x00\x1B\x53"s;
+const std::string kEvenPage = "\x1F\x61\x01\x1B\x53"s;
+const std::string kSheetEnd = "\x1F\x62"s;
+const std::string kDocEnd = "\x1B\x40"s;
+
+// The stream of a one-sided job whose pages went out in this order.
+std::string OneSided(std::initializer_list<const char*> pages) {
+    std::string stream = kDocStart;
+    for (const char* page : pages) stream += kPage + page;
+    return stream + kDocEnd;
+}
+
 class SpoolOutput : public CommandJob {
 protected:
     void SetUp() override {
@@ -33,7 +52,7 @@ TEST_F(SpoolOutput, OneCopyGoesStraightThroughWithoutPageFiles) {
     Page(2);
     EXPECT_TRUE(PageFiles().empty());
     EXPECT_FALSE(std::filesystem::exists(PrivateFolder()));
-    EXPECT_EQ(End(), "P1P2");
+    EXPECT_EQ(End(), OneSided({"P1", "P2"}));
 }
 
 TEST_F(SpoolOutput, CopiesWithoutCollationRepeatEachPage) {
@@ -44,7 +63,7 @@ TEST_F(SpoolOutput, CopiesWithoutCollationRepeatEachPage) {
     EXPECT_EQ(PageFiles(), std::vector<std::string>{"002B0001.tmp"});
     Page(2);  // page 1 was replayed three times and its file removed
     EXPECT_EQ(PageFiles(), std::vector<std::string>{"002B0002.tmp"});
-    EXPECT_EQ(End(), "P1P1P1P2P2P2");
+    EXPECT_EQ(End(), OneSided({"P1", "P1", "P1", "P2", "P2", "P2"}));
     EXPECT_TRUE(PageFiles().empty());
 }
 
@@ -56,7 +75,7 @@ TEST_F(SpoolOutput, CollatedCopiesRepeatTheDocument) {
     Page(1);
     Page(2);
     EXPECT_EQ(PageFiles(), (std::vector<std::string>{"002B0001.tmp", "002B0002.tmp"}));
-    EXPECT_EQ(End(), "P1P2P1P2P1P2");
+    EXPECT_EQ(End(), OneSided({"P1", "P2", "P1", "P2", "P1", "P2"}));
     EXPECT_TRUE(PageFiles().empty());
 }
 
@@ -69,7 +88,7 @@ TEST_F(SpoolOutput, ReverseOrderHoldsEveryPageToTheEnd) {
     Page(2);
     Page(3);
     EXPECT_EQ(PageFiles().size(), 3u);
-    EXPECT_EQ(End(), "P3P3P2P2P1P1");
+    EXPECT_EQ(End(), OneSided({"P3", "P3", "P2", "P2", "P1", "P1"}));
     EXPECT_TRUE(PageFiles().empty());
 }
 
@@ -80,13 +99,15 @@ TEST_F(SpoolOutput, TwoSidedPagesGoOutInPairs) {
     Page(1);
     Page(2);  // page 1 waits for its partner
     EXPECT_EQ(PageFiles(), (std::vector<std::string>{"002B0001.tmp", "002B0002.tmp"}));
-    EXPECT_EQ(ReadAll(OutputPath()), "");
+    // The document start was flushed when page 1 went to its file.
+    EXPECT_EQ(ReadAll(OutputPath()), kDocStart);
     Page(3);  // pages 1 and 2 went out together
     EXPECT_EQ(PageFiles(), std::vector<std::string>{"002B0003.tmp"});
     // Page 3 alone at the end, as the final page.
     EXPECT_EQ(CmndEndDoc(pdev_), 1);
     EXPECT_EQ(pdev_->outputFlags & kOutFinal, kOutFinal);
-    EXPECT_EQ(Output(), "P1P2P3");
+    EXPECT_EQ(Output(), kDocStart + kOddPage + "P1" + kEvenPage + "P2" + kSheetEnd + kOddPage +
+                            "P3" + kSheetEnd + kDocEnd);
     EXPECT_TRUE(PageFiles().empty());
 }
 
@@ -184,7 +205,7 @@ TEST_F(SpoolOutput, PageFilesLiveInTheUsersPrivateFolder) {
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     EXPECT_EQ(info.st_uid, geteuid());
     EXPECT_EQ(std::string(pdev_->tempDirectory), PrivateFolder().string() + "/");
-    EXPECT_EQ(End(), "P1P1");
+    EXPECT_EQ(End(), OneSided({"P1", "P1"}));
 }
 
 TEST_F(SpoolOutput, AStaleFileOfTheSameNameIsReplaced) {
@@ -194,7 +215,7 @@ TEST_F(SpoolOutput, AStaleFileOfTheSameNameIsReplaced) {
     std::ofstream(PrivateFolder() / "002B0001.tmp") << "stale";
     Devmode mode = PlainDevmode();
     mode.pub.dmCopies = 2;
-    EXPECT_EQ(Print(mode, 1), "P1P1");
+    EXPECT_EQ(Print(mode, 1), OneSided({"P1", "P1"}));
 }
 
 TEST_F(SpoolOutput, AFolderOthersCouldReachIsNotUsed) {
@@ -204,7 +225,7 @@ TEST_F(SpoolOutput, AFolderOthersCouldReachIsNotUsed) {
     std::filesystem::create_directory_symlink(root_.path() / "elsewhere", PrivateFolder());
     Devmode mode = PlainDevmode();
     mode.pub.dmCopies = 2;
-    EXPECT_EQ(Print(mode, 2), "P1P2");
+    EXPECT_EQ(Print(mode, 2), OneSided({"P1", "P2"}));
     EXPECT_TRUE(std::filesystem::is_empty(root_.path() / "elsewhere"));
 }
 
@@ -242,7 +263,7 @@ TEST_F(SpoolOutput, ReplayTakesTheStoredDeviceModeAndCommands) {
     const std::string name = WritePageFile(root_.path() / "page.tmp", "BODY");
     ReplayPage(pdev_, name.c_str(), 2);
     EXPECT_EQ(pdev_->devmode.pub.dmCopies, 7);
-    EXPECT_EQ(Output(), "BODYBODY");
+    EXPECT_EQ(Output(), kPage + "BODY" + kPage + "BODY");
 }
 
 TEST_F(SpoolOutput, PageFilesShorterThanTheirHeaderAreSkipped) {
@@ -258,7 +279,7 @@ TEST_F(SpoolOutput, PageFilesShorterThanTheirHeaderAreSkipped) {
     const std::string headerOnly = WritePageFile(root_.path() / "header.tmp", "");
     ReplayPage(pdev_, headerOnly.c_str());
     EXPECT_EQ(pdev_->devmode.pub.dmCopies, 7);
-    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(Output(), kPage);  // only the header-only page was replayed
 }
 
 }  // namespace
