@@ -256,23 +256,32 @@ QLPR_EXPORT BOOL WINAPI ClosePrinter(HANDLE printer) {
     return TRUE;
 }
 
+// The printer of a level-2 query (GetPrinterDriverW, GetPrinterW), or none
+// with the last error set: an unknown handle, another level, no `needed`.
+static std::shared_ptr<platform::Printer> PrinterForLevel2Query(HANDLE printer, DWORD level,
+                                                                const DWORD* needed) {
+    auto object = platform::PrinterOf(printer);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (level != 2) {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return nullptr;
+    }
+    if (needed == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return object;
+}
+
 // The environment is not looked at: every printer has the one driver.
 QLPR_EXPORT BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR, DWORD level, BYTE* buffer,
                                           DWORD size, DWORD* needed) {
     return platform::Guard<BOOL>(FALSE, [&]() -> BOOL {
-        auto object = platform::PrinterOf(printer);
-        if (!object) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
-        if (level != 2) {
-            SetLastError(ERROR_INVALID_LEVEL);
-            return FALSE;
-        }
-        if (needed == nullptr) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
+        auto object = PrinterForLevel2Query(printer, level, needed);
+        if (!object) return FALSE;
         WideString driverPath;
         if (!store::ReadString(object->folder, platform::kDriverPathValue, &driverPath)) {
             SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
@@ -298,19 +307,8 @@ QLPR_EXPORT BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR, DWORD level, B
 QLPR_EXPORT BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, BYTE* buffer, DWORD size,
                                     DWORD* needed) {
     return platform::Guard<BOOL>(FALSE, [&]() -> BOOL {
-        auto object = platform::PrinterOf(printer);
-        if (!object) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
-        if (level != 2) {
-            SetLastError(ERROR_INVALID_LEVEL);
-            return FALSE;
-        }
-        if (needed == nullptr) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
+        auto object = PrinterForLevel2Query(printer, level, needed);
+        if (!object) return FALSE;
         const WideString port = platform::ReadText(object->folder, platform::kOutputValue);
         const WideString driverName = platform::kDriverName;
         const WideString empty;
