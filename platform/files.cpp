@@ -22,6 +22,25 @@
 
 namespace platform {
 
+BOOL WriteAll(int fd, const void* bytes, DWORD count, bool isPipe, DWORD* written) {
+    const auto* in = static_cast<const BYTE*>(bytes);
+    DWORD done = 0;
+    PipeSignalBlock pipeSignal(isPipe);
+    while (done < count) {
+        const ssize_t put = ::write(fd, in + done, count - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            const int error = put == 0 ? EIO : errno;
+            if (error == EPIPE) pipeSignal.NoteBrokenPipe();
+            if (written != nullptr) *written = done;
+            return Fail(error == EIO ? ERROR_WRITE_FAULT : ErrorFromErrno(error), FALSE);
+        }
+        done += static_cast<DWORD>(put);
+    }
+    if (written != nullptr) *written = done;
+    return TRUE;
+}
+
 std::string NativePath(const WCHAR* path) {
     std::string native = ToUtf8(path != nullptr ? path : u"");
     for (char& c : native)
@@ -249,22 +268,7 @@ QLPR_EXPORT BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD bytes, 
     if (overlapped != nullptr || (buffer == nullptr && bytes != 0))
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     if (!object->canWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    const auto* in = static_cast<const BYTE*>(buffer);
-    DWORD done = 0;
-    platform::PipeSignalBlock pipeSignal(object->isPipe);
-    while (done < bytes) {
-        ssize_t put = ::write(object->fd, in + done, bytes - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            const int error = put == 0 ? EIO : errno;
-            if (error == EPIPE) pipeSignal.NoteBrokenPipe();
-            if (written != nullptr) *written = done;
-            return Fail(error == EIO ? ERROR_WRITE_FAULT : platform::ErrorFromErrno(error), FALSE);
-        }
-        done += static_cast<DWORD>(put);
-    }
-    if (written != nullptr) *written = done;
-    return TRUE;
+    return platform::WriteAll(object->fd, buffer, bytes, object->isPipe, written);
 }
 
 // Without distanceHigh the distance is a signed 32-bit value and the new

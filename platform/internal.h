@@ -96,6 +96,12 @@ LONG GuardStatus(F&& body) noexcept {
 // ("folder" + "\\" + "name"); a backslash never stands inside a file name here.
 std::string NativePath(const WCHAR* path);
 
+// Writes all `count` bytes to a descriptor, going on after short writes and
+// interruptions; a reader gone from a pipe fails the write instead of ending
+// the process. FALSE with the platform's error set (ERROR_WRITE_FAULT when
+// the descriptor takes nothing); *written tells how much went out.
+BOOL WriteAll(int fd, const void* bytes, DWORD count, bool isPipe, DWORD* written);
+
 // SIGPIPE is held back while writing to a pipe, so that a reader going
 // away ends the write with ERROR_BROKEN_PIPE instead of ending the process.
 class PipeSignalBlock {

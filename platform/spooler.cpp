@@ -405,22 +405,7 @@ QLPR_EXPORT BOOL WINAPI WritePrinter(HANDLE printer, const void* bytes, DWORD co
     if (bytes == nullptr && count != 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::lock_guard guard(object->jobLock);
     if (object->jobFd < 0) return Fail(ERROR_SPL_NO_STARTDOC, FALSE);
-    const auto* in = static_cast<const BYTE*>(bytes);
-    DWORD done = 0;
-    platform::PipeSignalBlock pipeSignal(object->jobIsPipe);
-    while (done < count) {
-        const ssize_t put = ::write(object->jobFd, in + done, count - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            const int error = put == 0 ? EIO : errno;
-            if (error == EPIPE) pipeSignal.NoteBrokenPipe();
-            if (written != nullptr) *written = done;
-            return Fail(error == EIO ? ERROR_WRITE_FAULT : platform::ErrorFromErrno(error), FALSE);
-        }
-        done += static_cast<DWORD>(put);
-    }
-    if (written != nullptr) *written = done;
-    return TRUE;
+    return platform::WriteAll(object->jobFd, bytes, count, object->jobIsPipe, written);
 }
 
 // The job ends even when closing its output reports an error (FALSE then).
