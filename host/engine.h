@@ -68,6 +68,33 @@ QLPR_EXPORT BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CL
 //   (299 R + 587 G + 114 B) / 1000) and 24 bits (red first); other formats
 //   are refused;
 // - the mask, halftone origin and stretching mode are not looked at.
+
+// ---- the engine's drawing services (drawing.cpp and its neighbours) --------
+// Each draws into a bitmap surface of 1, 8 or 24 bits per pixel (the band
+// formats) from a source of any of the eight bitmap formats, through the
+// clip and the colour translation, on cairo image surfaces.
+QLPR_EXPORT BOOL EngBitBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
+                           XLATEOBJ* xlate, RECTL* destRect, POINTL* sourceOrigin,
+                           POINTL* maskOrigin, BRUSHOBJ* brush, POINTL* brushOrigin, ROP4 rop4);
+QLPR_EXPORT BOOL EngCopyBits(SURFOBJ* dest, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* xlate,
+                             RECTL* destRect, POINTL* sourceOrigin);
+QLPR_EXPORT BOOL EngAlphaBlend(SURFOBJ* dest, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* xlate,
+                               RECTL* destRect, RECTL* sourceRect, BLENDOBJ* blend);
+
+// Clip enumeration: CLIPOBJ_cEnumStart begins a walk over the clip's
+// rectangles; each CLIPOBJ_bEnum fills the caller's ENUMRECTS (of `bytes`
+// bytes) with the next ones and is FALSE when it handed out the last.
+QLPR_EXPORT ULONG CLIPOBJ_cEnumStart(CLIPOBJ* clip, BOOL all, ULONG type, ULONG direction,
+                                     ULONG limit);
+QLPR_EXPORT BOOL CLIPOBJ_bEnum(CLIPOBJ* clip, ULONG bytes, ULONG* rects);
+// The target colour of source colour or index `index`.
+QLPR_EXPORT ULONG XLATEOBJ_iXlate(XLATEOBJ* xlate, ULONG index);
+// The driver's realization of a brush: made on first request through the
+// driver's DrvRealizeBrush; null when there is none.
+QLPR_EXPORT PVOID BRUSHOBJ_pvGetRbrush(BRUSHOBJ* brush);
+// Memory for the driver's realization, called from DrvRealizeBrush; it lives
+// as long as the brush.
+QLPR_EXPORT PVOID BRUSHOBJ_pvAllocRbrush(BRUSHOBJ* brush, ULONG bytes);
 }
 inline constexpr ULONG FL_ZERO_MEMORY = 0x1;
 

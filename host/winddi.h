@@ -159,6 +159,10 @@ inline constexpr ULONG BMF_8BPP = 3;
 inline constexpr ULONG BMF_16BPP = 4;
 inline constexpr ULONG BMF_24BPP = 5;
 inline constexpr ULONG BMF_32BPP = 6;
+inline constexpr ULONG BMF_4RLE = 7;
+inline constexpr ULONG BMF_8RLE = 8;
+inline constexpr ULONG BMF_JPEG = 9;
+inline constexpr ULONG BMF_PNG = 10;
 inline constexpr ULONG DCR_SOLID = 0;
 inline constexpr ULONG DCR_DRIVER = 1;
 inline constexpr ULONG DCR_HALFTONE = 2;
@@ -218,6 +222,90 @@ inline constexpr ULONG HALFTONE = 4;
 // Escapes
 inline constexpr ULONG QUERYESCSUPPORT = 8;
 inline constexpr ULONG SETCOPYCOUNT = 17;
+
+// ---- engine objects of the drawing calls -----------------------------------
+
+// Clip regions. iDComplexity tells how to read the clip: DC_TRIVIAL (no
+// clipping needed), DC_RECT (rclBounds is the clip), DC_COMPLEX (enumerate).
+struct CLIPOBJ {
+    ULONG iUniq;
+    RECTL rclBounds;
+    BYTE iDComplexity;
+    BYTE iFComplexity;
+    BYTE iMode;
+    BYTE fjOptions;
+};
+inline constexpr BYTE DC_TRIVIAL = 0;
+inline constexpr BYTE DC_RECT = 1;
+inline constexpr BYTE DC_COMPLEX = 3;
+inline constexpr BYTE FC_RECT = 1;
+inline constexpr BYTE FC_RECT4 = 2;
+inline constexpr BYTE FC_COMPLEX = 3;
+inline constexpr BYTE TC_RECTANGLES = 4;
+inline constexpr ULONG CT_RECTANGLES = 0;
+inline constexpr ULONG CD_ANY = 4;
+inline constexpr ULONG CD_RIGHTDOWN = 0;
+
+// What CLIPOBJ_bEnum fills: a count and as many rectangles as the caller's
+// buffer holds (the record is declared with one; callers pass larger ones).
+struct ENUMRECTS {
+    ULONG c;
+    RECTL arcl[1];
+};
+
+// Colour translation from a source surface's colours to the target's.
+// flXlate: XO_TRIVIAL (indices pass unchanged), XO_TABLE (pulXlate holds
+// cEntries target colours, one per source index).
+struct XLATEOBJ {
+    ULONG iUniq;
+    FLONG flXlate;
+    USHORT iSrcType;
+    USHORT iDstType;
+    ULONG cEntries;
+    ULONG* pulXlate;
+};
+inline constexpr FLONG XO_TRIVIAL = 0x1;
+inline constexpr FLONG XO_TABLE = 0x2;
+inline constexpr FLONG XO_TO_MONO = 0x4;
+
+// A brush: a solid colour (0x00BBGGRR), or 0xFFFFFFFF with the driver's
+// realization reached through BRUSHOBJ_pvGetRbrush.
+struct BRUSHOBJ {
+    ULONG iSolidColor;
+    PVOID pvRbrush;
+    FLONG flColorType;
+};
+inline constexpr ULONG kPatternBrush = 0xFFFFFFFF;
+
+// Alpha blending: operation AC_SRC_OVER, flags, constant alpha, and
+// AC_SRC_ALPHA in AlphaFormat for per-pixel alpha.
+struct BLENDFUNCTION {
+    BYTE BlendOp;
+    BYTE BlendFlags;
+    BYTE SourceConstantAlpha;
+    BYTE AlphaFormat;
+};
+inline constexpr BYTE AC_SRC_OVER = 0;
+inline constexpr BYTE AC_SRC_ALPHA = 1;
+struct BLENDOBJ {
+    BLENDFUNCTION BlendFunction;
+};
+
+struct COLORADJUSTMENT {
+    WORD caSize;
+    WORD caFlags;
+    WORD caIlluminantIndex;
+    WORD caRedGamma;
+    WORD caGreenGamma;
+    WORD caBlueGamma;
+    WORD caReferenceBlack;
+    WORD caReferenceWhite;
+    SHORT caContrast;
+    SHORT caBrightness;
+    SHORT caColorfulness;
+    SHORT caRedGreenTint;
+};
+static_assert(sizeof(COLORADJUSTMENT) == 24);
 
 // ---- palettes -------------------------------------------------------------
 

@@ -6,6 +6,8 @@ packages=(
     cmake make g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libzint-dev
+    libcairo2-dev libpng-dev nlohmann-json3-dev
+    fonts-dejavu-core hyperfine
 )
 
 missing=()
