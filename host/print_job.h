@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "host/driver_host.h"
@@ -23,9 +24,37 @@ struct PlacedBitmap {
     std::vector<BYTE> bits;
 };
 
-// One page: what is drawn on it, in drawing order.
+// An image drawn on the page the way an application's StretchDIBits reaches
+// a printer driver: source pixels in any of the eight engine bitmap formats
+// (BMF_1BPP .. BMF_32BPP, BMF_4RLE, BMF_8RLE), scaled onto `target`.
+// Indexed formats (1, 4, 8 bits and the two run-length forms) carry their
+// palette as 0x00RRGGBB entries; 16 bits are 5-5-5 (blue in the low bits),
+// 24 bits blue, green, red in memory order, 32 bits blue, green, red, alpha.
+// Rows are top-down `stride` bytes apart; run-length data is `bits` whole.
+struct PageImage {
+    SIZEL size;
+    ULONG format;
+    LONG stride;
+    std::vector<BYTE> bits;
+    std::vector<ULONG> palette;
+    RECTL target;  // page-image coordinates
+};
+
+// A rectangle filled with a solid colour (0x00BBGGRR), as a PatBlt with a
+// solid brush.
+struct PageRectangle {
+    RECTL rect;  // page-image coordinates
+    ULONG colour;
+};
+
+using PageItem = std::variant<PageImage, PageRectangle>;
+
+// One page: what is drawn on it. Placed bitmaps are copied into the band
+// first; the items follow in order, each drawn through the driver's drawing
+// entries as the graphics engine would call them.
 struct Page {
     std::vector<PlacedBitmap> bitmaps;
+    std::vector<PageItem> items;
 };
 
 // What the loop saw of one band (for progress and tests).
