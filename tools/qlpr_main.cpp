@@ -8,11 +8,6 @@
 
 namespace qlpr {
 
-int Fail(const std::string& message) {
-    std::cerr << "qlpr: " << message << '\n';
-    return 1;
-}
-
 namespace {
 
 constexpr char kUsage[] =
