@@ -1,5 +1,6 @@
 // The operations of CommandTable: printer commands.
 #include "command/ext_pdev.h"
+#include "command/page_raster.h"
 #include "command/spool_output.h"
 
 namespace {
@@ -11,10 +12,6 @@ BOOL CommandStartBand(ExtPdev* pdev, BandDesc* band) {
     return 1;
 }
 
-// The band encoder is not in place yet: a band with bits is taken and
-// nothing of it is written.
-BOOL CommandSendBand(ExtPdev*, BandDesc* band) { return band->bits != nullptr ? 1 : 0; }
-
 BOOL CommandWriteRow(ExtPdev*, const BYTE*, DWORD) { return 1; }
 
 }  // namespace
@@ -25,6 +22,6 @@ const OperationTable CommandTable = {
     CommandStartPage,  // start of page: page sequencing, page start group
     CommandEndPage,    // end of page: page end group when writing directly
     CommandStartBand,  // start of band: the band's depth
-    CommandSendBand,   // send band
+    EmitBand,          // send band: into the page in printer form
     CommandWriteRow,   // write row: bitmap output only
 };

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "command/ext_pdev.h"
+#include "command/page_raster.h"
 #include "command/spool_output.h"
 #include "driver/command_binding.h"
 #include "platform/heap.h"
@@ -83,6 +84,7 @@ QLPR_EXPORT WORD CmndDisableExtPDEV(ExtPdev* pdev) {
     if (pdev == nullptr) return 0;
     DiscardPageFiles(pdev);
     std::free(pdev->band.rowBuffer);
+    FreePageRaster(pdev);
     GlobalFree(pdev);
     return 1;
 }
@@ -102,6 +104,7 @@ QLPR_EXPORT WORD CmndEndDoc(ExtPdev* pdev) {
 QLPR_EXPORT WORD CmndStartPage(ExtPdev* pdev, const Devmode* devmode, const SIZEL* pageSize,
                                const RECTL* pageRect, DWORD escapeValue) {
     if (pdev == nullptr || pageSize == nullptr) return 0;
+    EmitPage(pdev);  // a page whose end never came goes out before the next one
     const RECTL rect = pageRect != nullptr ? *pageRect : RECTL{0, 0, pageSize->cx, pageSize->cy};
     if (devmode != nullptr) std::memcpy(&pdev->devmode, devmode, sizeof pdev->devmode);
     pdev->pageSize = *pageSize;

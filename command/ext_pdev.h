@@ -90,6 +90,7 @@ struct HalftoneState {
 };
 
 struct ExtPdev;
+struct PageRaster;
 
 // The job steps; each takes the record first and gives 1 or 0.
 struct OperationTable {
@@ -141,6 +142,7 @@ struct ExtPdev {
     // A page is being written in file mode, whether or not its file could be
     // made: the page is finished (its buffer flushed, its replay run) either way.
     BOOL pageInFile;
+    PageRaster* page;  // the page being gathered from its bands (page_raster.h)
 };
 static_assert(std::is_trivially_copyable_v<ExtPdev>);
 

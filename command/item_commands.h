@@ -13,5 +13,11 @@ inline constexpr WORD kControlItem = 200;
 inline constexpr WORD kHexCommandItem = 300;
 
 // Sends one item whose `item.count` bytes are `text`: the page-bounds check,
-// ESC $ and the commands of its kind. 1 when sent, 0 when dropped.
+// ESC $ and the commands of its kind. 1 when sent, 0 when dropped (also for
+// a null record, or null text with a non-zero count, before anything is sent).
 BOOL SendItem(ExtPdev* pdev, const TextRecord& item, const BYTE* text);
+
+// The number of a symbol item's `count` bytes that make its data, in the
+// ANSI code page `codePage`: a trailing space is left off unless it is the
+// second byte of a double-byte character; 0 for no bytes or a lone space.
+WORD SymbolLength(const BYTE* text, WORD count, UINT codePage);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command/page_raster.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/spooler.h"
@@ -299,11 +300,13 @@ BOOL CommandStartPage(ExtPdev* pdev) {
 }
 
 BOOL CommandEndPage(ExtPdev* pdev) {
+    EmitPage(pdev);
     if (HasFlag(*pdev, kOutSpooler)) SendEventCommands(pdev, kEventEndPage);
     return HasFlag(*pdev, kOutFailed) ? 0 : 1;
 }
 
 BOOL CommandEndDoc(ExtPdev* pdev) {
+    EmitPage(pdev);  // a page whose end never came
     pdev->outputFlags &= ~(kOutMiddle | kOutFirstSheet | kOutPageOne);
     pdev->outputFlags |= kOutLastSheet | kOutFinal;
     if (InFirstSheet(*pdev, pdev->pageCount)) pdev->outputFlags |= kOutFirstSheet;

@@ -82,20 +82,3 @@ bool AdvanceBand(WORD direction, POINTL origin, SIZEL bitmap, SIZEL page, RECTL*
         }
     }
 }
-
-RECTL UnionRect(const RECTL& a, const RECTL& b) {
-    if (RectIsEmpty(a)) return RectIsEmpty(b) ? RECTL{0, 0, 0, 0} : b;
-    if (RectIsEmpty(b)) return a;
-    return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-            std::max(a.bottom, b.bottom)};
-}
-
-RECTL IntersectRect(const RECTL& a, const RECTL& b) {
-    RECTL r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-            std::min(a.bottom, b.bottom)};
-    return RectIsEmpty(r) ? RECTL{0, 0, 0, 0} : r;
-}
-
-RECTL OffsetRect(const RECTL& r, LONG dx, LONG dy) {
-    return {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
-}

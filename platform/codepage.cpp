@@ -129,6 +129,20 @@ QLPR_EXPORT UINT WINAPI GetACP() {
     return CP_1252;
 }
 
+QLPR_EXPORT BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE testChar) {
+    if (codePage == CP_ACP) codePage = GetACP();
+    switch (codePage) {
+        case 932:  // Shift JIS
+            return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC);
+        case 936:  // GBK
+        case 949:  // Unified Hangul Code
+        case 950:  // Big5
+            return testChar >= 0x81 && testChar <= 0xFE;
+        default:
+            return FALSE;
+    }
+}
+
 QLPR_EXPORT int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source,
                                            int sourceLength, LPWSTR dest, int destLength) {
     return platform::Guard<int>(0, [&] {

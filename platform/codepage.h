@@ -13,6 +13,10 @@ inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x400;
 
 extern "C" {
 QLPR_EXPORT UINT WINAPI GetACP();
+// Whether the byte starts a two-byte character in the code page (CP_ACP is
+// GetACP()). The double-byte code pages 932, 936, 949 and 950 have lead
+// bytes; every other code page has none.
+QLPR_EXPORT BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE testChar);
 // The platform's conventions: a source length of -1 includes the terminating
 // zero; an output size of 0 asks for the length needed; a short output fails
 // with ERROR_INSUFFICIENT_BUFFER. Code pages CP_ACP, 1252 and CP_UTF8.

@@ -86,7 +86,10 @@ TEST_F(Exports, StartPageWithoutRectangleTakesThePageSize) {
 }
 
 int gStartBands = 0;
-BOOL CountStartBand(ExtPdev*, BandDesc*) { return ++gStartBands, 1; }
+BOOL CountStartBand(ExtPdev* pdev, BandDesc* band) {
+    ++gStartBands;
+    return CommandTable.startBand(pdev, band);
+}
 
 TEST_F(Exports, TheStartOfBandRunsOncePerPage) {
     ASSERT_TRUE(Begin(PlainDevmode()));
