@@ -28,7 +28,9 @@ QLPR_EXPORT void EngFreeMem(PVOID block);
 // zeroed; `bits`, when given, is the caller's memory. BMF_USERMEM asks for
 // the bits in ordinary process memory, which is all this engine has.
 // A null handle on failure (bad size or format, out of memory, or more than
-// 256 MiB of bits).
+// 256 MiB of bits). Run-length bitmaps (BMF_4RLE, BMF_8RLE) take the size of
+// their data in `stride`; their cjBits is that size, pvScan0 the start of
+// the data and lDelta 0, and their data runs bottom-up unless BMF_TOPDOWN.
 QLPR_EXPORT HBITMAP EngCreateBitmap(SIZEL size, LONG stride, ULONG format, FLONG flags, PVOID bits);
 // A stride below one row of pixels is refused. Lent bits are used as they
 // are, never zeroed nor freed, and must hold stride x height bytes. The
@@ -45,34 +47,34 @@ QLPR_EXPORT void EngUnlockSurface(SURFOBJ* surface);
 QLPR_EXPORT BOOL EngAssociateSurface(HSURF surface, HDEV device, FLONG hooks);
 QLPR_EXPORT BOOL EngMarkBandingSurface(HSURF surface);
 
-// Stretches `sourceRect` of `source` onto `destRect` of `dest` (both
-// rectangles well ordered; nothing outside either surface is read or
-// written). Nearest-pixel sampling; into a one-bit destination the colours
-// are halftoned with an 8x8 ordered dither (Bayer) anchored at the
-// destination's origin. 24-bit sources are read red first, green, blue.
-// Clip and colour translation are not applied yet.
+// Stretches `sourceRect` of `source` onto `destRect` of `dest` through the
+// clip and the colour translation (see the drawing services below).
 QLPR_EXPORT BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
                                XLATEOBJ* xlate, COLORADJUSTMENT* colourAdjust,
                                POINTL* halftoneOrigin, RECTL* destRect, RECTL* sourceRect,
                                POINTL* maskOrigin, ULONG mode);
-// How this engine reads EngStretchBlt's arguments until its full drawing
-// services come:
-// - inverted rectangles are refused (FALSE), empty ones draw nothing (TRUE),
-//   and so are rectangles more than 2^30 pixels wide or high;
+// How this engine reads EngStretchBlt's arguments:
+// - a rectangle running right-to-left or bottom-to-top mirrors the picture
+//   (both doing so cancel out); empty ones draw nothing (TRUE); rectangles
+//   more than 2^30 pixels wide or high are refused;
 // - a destination rectangle that passes the destination's edges is cut, the
-//   source being sampled as if it were not; a destination pixel whose sample
-//   falls outside the source is left alone;
-// - sources of 1 bit (0 black, 1 white: no palette is read yet), 8 bits
-//   (grey levels), 24 bits and 32 bits (red, green, blue, one unused byte);
-//   destinations of 1 bit (halftoned; 0 black, 1 white), 8 bits (the grey
-//   (299 R + 587 G + 114 B) / 1000) and 24 bits (red first); other formats
-//   are refused;
-// - the mask, halftone origin and stretching mode are not looked at.
+//   source being sampled as if it were not; a destination pixel whose
+//   sample falls outside the source is left alone;
+// - HALFTONE smooths (cairo's good filter) and, into one bit, dithers with
+//   an 8x8 ordered pattern (Bayer) anchored at `halftoneOrigin` (the
+//   destination's origin when null), pure black and pure white staying
+//   exact; any other mode takes the nearest pixel, and into one bit only
+//   pure white is white;
+// - the mask and the colour adjustment are not looked at.
 
 // ---- the engine's drawing services (drawing.cpp and its neighbours) --------
 // Each draws into a bitmap surface of 1, 8 or 24 bits per pixel (the band
-// formats) from a source of any of the eight bitmap formats, through the
-// clip and the colour translation, on cairo image surfaces.
+// formats: 1 bit MSB first with 1 white; 8 bits grey, 0 black; 24 bits red,
+// green, blue in memory order) from a source of any of the eight bitmap
+// formats, through the clip and the colour translation (to COLOURs
+// 0x00BBGGRR). Grey is (5 R + 9 G + 2 B) >> 4. Nothing outside either
+// surface's bits is read or written; unusable surfaces or rectangles are
+// refused (FALSE) without drawing.
 QLPR_EXPORT BOOL EngBitBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
                            XLATEOBJ* xlate, RECTL* destRect, POINTL* sourceOrigin,
                            POINTL* maskOrigin, BRUSHOBJ* brush, POINTL* brushOrigin, ROP4 rop4);

@@ -3,10 +3,12 @@
 #include "host/print_job.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
 #include "host/engine.h"
+#include "host/engine_objects.h"
 #include "host/surface_format.h"
 #include "platform/last_error.h"
 #include "platform/spooler.h"
@@ -90,7 +92,137 @@ bool UsablePlacedBitmap(const PlacedBitmap& bitmap) {
     return bitmap.bits.size() >= needed;
 }
 
+// An item's rectangle moved into band coordinates; false when that leaves
+// the coordinate range.
+bool ToBand(const RECTL& page, POINTL origin, RECTL* band) {
+    const std::int64_t values[4] = {
+        std::int64_t{page.left} - origin.x, std::int64_t{page.top} - origin.y,
+        std::int64_t{page.right} - origin.x, std::int64_t{page.bottom} - origin.y};
+    for (std::int64_t v : values)
+        if (v < INT32_MIN || v > INT32_MAX) return false;
+    *band = {static_cast<LONG>(values[0]), static_cast<LONG>(values[1]),
+             static_cast<LONG>(values[2]), static_cast<LONG>(values[3])};
+    return true;
+}
+
+// The entry of `index` when the band's surface hooked `hook` and the driver
+// has it; null otherwise (the engine's service draws).
+template <class F>
+F HookedEntry(SURFOBJ* band, const DriverHost* driver, FLONG hook, ULONG index) {
+    if (driver == nullptr) return nullptr;
+    SurfaceInfo info;
+    if (!LookupSurface(band->hsurf, &info) || (info.hooks & hook) == 0) return nullptr;
+    return driver->Entry<F>(index);
+}
+
+// An image's pixels as an engine surface, for as long as it lives. The
+// bits are lent, so the image must outlive it; rows are padded to a whole
+// stride when the image's last row is short. Run-length data keeps the
+// order of a bitmap file: its first line is the bottom row.
+class ImageSurface {
+  public:
+    explicit ImageSurface(const PageImage& image) {
+        if (image.size.cx <= 0 || image.size.cy <= 0) return;
+        HBITMAP bitmap{};
+        if (IsRunLength(image.format)) {
+            if (image.bits.empty() || image.bits.size() > 0x7FFFFFFF) return;
+            bitmap = EngCreateBitmap(image.size, static_cast<LONG>(image.bits.size()), image.format,
+                                     0, const_cast<BYTE*>(image.bits.data()));
+        } else {
+            if (BitsPerPixel(image.format) == 0 || image.stride <= 0) return;
+            const std::uint64_t row = RowBytes(image.format, image.size.cx);
+            const auto stride = static_cast<std::uint64_t>(image.stride);
+            if (stride < row) return;
+            const std::uint64_t needed =
+                stride * static_cast<std::uint64_t>(image.size.cy - 1) + row;
+            const std::uint64_t whole = stride * static_cast<std::uint64_t>(image.size.cy);
+            // The engine refuses more than 256 MiB of bits anyway.
+            if (image.bits.size() < needed || whole > (std::uint64_t{256} << 20)) return;
+            const BYTE* bits = image.bits.data();
+            if (image.bits.size() < whole) {
+                padded_.assign(image.bits.begin(), image.bits.end());
+                padded_.resize(whole, 0);
+                bits = padded_.data();
+            }
+            bitmap = EngCreateBitmap(image.size, image.stride, image.format,
+                                     BMF_TOPDOWN | BMF_NOZEROINIT, const_cast<BYTE*>(bits));
+        }
+        if (!bitmap) return;
+        handle_ = HSURF{bitmap.value};
+        surface_ = EngLockSurface(handle_);
+    }
+    ~ImageSurface() {
+        if (surface_ != nullptr) EngUnlockSurface(surface_);
+        if (handle_) EngDeleteSurface(handle_);
+    }
+    ImageSurface(const ImageSurface&) = delete;
+    ImageSurface& operator=(const ImageSurface&) = delete;
+
+    SURFOBJ* surface() const { return surface_; }
+
+  private:
+    std::vector<BYTE> padded_;
+    HSURF handle_{};
+    SURFOBJ* surface_ = nullptr;
+};
+
+std::unique_ptr<Translation> ImageTranslation(const PageImage& image) {
+    if (BitsPerPixel(image.format) > 8) return Translation::ForDirectFormat(image.format);
+    return image.palette.empty() ? nullptr : Translation::FromPalette(image.palette);
+}
+
+bool DrawImage(SURFOBJ* band, POINTL origin, const PageImage& image, const DriverHost* driver) {
+    RECTL target;
+    if (!ToBand(image.target, origin, &target)) return false;
+    ImageSurface source(image);
+    if (source.surface() == nullptr) return false;
+    std::unique_ptr<Translation> xlate = ImageTranslation(image);
+    XLATEOBJ* xlateObject = xlate ? xlate->object() : nullptr;
+    ClipRegion clip({{0, 0, band->sizlBitmap.cx, band->sizlBitmap.cy}});
+
+    const bool ownSize = target.right - std::int64_t{target.left} == image.size.cx &&
+                         target.bottom - std::int64_t{target.top} == image.size.cy;
+    if (ownSize) {
+        POINTL sourceOrigin{0, 0};
+        auto copy = HookedEntry<PFN_DrvCopyBits>(band, driver, HOOK_COPYBITS, INDEX_DrvCopyBits);
+        return (copy ? copy : &EngCopyBits)(band, source.surface(), clip.object(), xlateObject,
+                                            &target, &sourceOrigin) != FALSE;
+    }
+    RECTL sourceRect{0, 0, image.size.cx, image.size.cy};
+    // The dither stays anchored at the page's origin from band to band.
+    POINTL halftoneOrigin{-origin.x, -origin.y};
+    const ULONG mode = band->iBitmapFormat == BMF_1BPP ? HALFTONE : COLORONCOLOR;
+    auto stretch =
+        HookedEntry<PFN_DrvStretchBlt>(band, driver, HOOK_STRETCHBLT, INDEX_DrvStretchBlt);
+    return (stretch ? stretch : &EngStretchBlt)(band, source.surface(), nullptr, clip.object(),
+                                                xlateObject, nullptr, &halftoneOrigin, &target,
+                                                &sourceRect, nullptr, mode) != FALSE;
+}
+
+bool DrawRectangle(SURFOBJ* band, POINTL origin, const PageRectangle& rectangle,
+                   const DriverHost* driver) {
+    RECTL target;
+    if (!ToBand(rectangle.rect, origin, &target)) return false;
+    constexpr ROP4 kPatCopy = 0xF0F0;
+    auto realize =
+        driver != nullptr ? driver->Entry<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush) : nullptr;
+    std::unique_ptr<EngineBrush> brush = EngineBrush::Solid(rectangle.colour, realize, band);
+    ClipRegion clip({{0, 0, band->sizlBitmap.cx, band->sizlBitmap.cy}});
+    POINTL brushOrigin{-origin.x, -origin.y};
+    auto blt = HookedEntry<PFN_DrvBitBlt>(band, driver, HOOK_BITBLT, INDEX_DrvBitBlt);
+    return (blt ? blt : &EngBitBlt)(band, nullptr, nullptr, clip.object(), nullptr, &target,
+                                    nullptr, nullptr, brush->object(), &brushOrigin,
+                                    kPatCopy) != FALSE;
+}
+
 }  // namespace
+
+bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item, const DriverHost* driver) {
+    if (band == nullptr) return false;
+    if (const auto* image = std::get_if<PageImage>(&item))
+        return DrawImage(band, origin, *image, driver);
+    return DrawRectangle(band, origin, std::get<PageRectangle>(item), driver);
+}
 
 void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitmap& bitmap) {
     if (!UsableBitmap(band) || band->iBitmapFormat != bitmap.format) return;
@@ -219,8 +351,12 @@ bool PrintJob::PrintPage(const BandPainter& painter, std::string* error) {
 
 bool PrintJob::PrintPage(const Page& page, std::string* error) {
     return PrintPage(
-        [&page](SURFOBJ* band, POINTL origin, int) {
+        [&page, this](SURFOBJ* band, POINTL origin, int) {
             for (const PlacedBitmap& bitmap : page.bitmaps) DrawPlacedBitmap(band, origin, bitmap);
+            // A failed item leaves the band as it was and the page goes on,
+            // as a failed drawing call of an application does.
+            for (const PageItem& item : page.items)
+                DrawPageItem(band, origin, item, &device_.driver());
         },
         error);
 }

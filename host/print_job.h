@@ -121,4 +121,16 @@ private:
 // match; anything else is left alone).
 QLPR_EXPORT void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitmap& bitmap);
 
+// Draws one page item into the band (band pixel (0, 0) being page pixel
+// `origin`) the way the graphics engine drives a driver that hooked its
+// drawing: an image through DrvStretchBlt (HALFTONE into a 1-bit band,
+// COLORONCOLOR otherwise), or DrvCopyBits when it is drawn at its own size;
+// a rectangle through DrvBitBlt with PATCOPY and a solid brush. Each call
+// gets a clip of the band's rectangle and rectangles in band coordinates.
+// An entry the band's surface did not hook, or that `driver` (may be null)
+// lacks, is drawn by the engine's own service. False when the item is
+// unusable or the drawing call fails.
+QLPR_EXPORT bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item,
+                              const DriverHost* driver);
+
 }  // namespace host

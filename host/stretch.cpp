@@ -1,161 +1,156 @@
-// The engine's stretching service, in its first form: nearest-pixel
-// sampling into the band formats, halftoning into one bit per pixel. The
-// engine's full drawing services replace it later.
+// The engine's stretching service, and the smoothing filter (cairo) that a
+// halftoned stretch samples through.
+
+#include <cairo.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <new>
 #include <vector>
 
-#include "host/engine.h"
+#include "host/drawing.h"
 #include "host/surface_format.h"
+
+namespace host {
 
 namespace {
 
-// Rectangles larger than this either way are refused, which keeps the
-// sampling arithmetic within 64 bits. No page comes near it.
-constexpr std::int64_t kMaxExtent = std::int64_t{1} << 30;
+// The largest image side cairo draws.
+constexpr std::int64_t kCairoMaxSide = 32767;
 
-// 8x8 ordered dither (Bayer), indexed [y & 7][x & 7] from the destination's
-// origin.
-constexpr BYTE kBayer[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
-    {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
-    {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
-};
-
-struct Rgb {
-    BYTE red, green, blue;
-};
-
-BYTE Grey(Rgb colour) {
-    return static_cast<BYTE>((299u * colour.red + 587u * colour.green + 114u * colour.blue) /
-                             1000u);
+// The source pixels [from, to) along one axis that the destination pixels
+// [first, last) sample, widened by one each way for the filter and kept
+// inside [low, high).
+void SourceSpan(const AxisMap& map, LONG first, LONG last, LONG low, LONG high, LONG* from,
+                LONG* to) {
+    std::int64_t a = map.Sample(first);
+    std::int64_t b = map.Sample(last - 1);
+    if (a > b) std::swap(a, b);
+    *from = static_cast<LONG>(std::max<std::int64_t>(a - 1, low));
+    *to = static_cast<LONG>(std::min<std::int64_t>(b + 2, high));
 }
 
-// Until sources carry their palettes, a 1-bit source reads 0 as black and 1
-// as white (the driver's own 1-bit palette), and an 8-bit source as grey
-// levels.
-Rgb ReadPixel(ULONG format, const BYTE* row, LONG x) {
-    switch (format) {
-        case BMF_1BPP: {
-            const BYTE value = (row[x >> 3] >> (7 - (x & 7))) & 1 ? 255 : 0;
-            return {value, value, value};
-        }
-        case BMF_8BPP:
-            return {row[x], row[x], row[x]};
-        case BMF_24BPP: {
-            const BYTE* pixel = row + std::int64_t{x} * 3;
-            return {pixel[0], pixel[1], pixel[2]};
-        }
-        default: {  // BMF_32BPP: red, green, blue, one unused byte
-            const BYTE* pixel = row + std::int64_t{x} * 4;
-            return {pixel[0], pixel[1], pixel[2]};
-        }
+// Pattern-space coordinate (within the source image starting at `from`) of
+// destination coordinate `dest` (a pixel edge), and its step per pixel.
+void AxisTransform(const AxisMap& map, LONG dest, LONG from, double* scale, double* offset) {
+    const double step = static_cast<double>(map.sourceExtent) / static_cast<double>(map.destExtent);
+    const double along = static_cast<double>(dest - map.destStart) * step;
+    if (map.mirror) {
+        *scale = -step;
+        *offset = static_cast<double>(map.sourceStart + map.sourceExtent - from) - along;
+    } else {
+        *scale = step;
+        *offset = static_cast<double>(map.sourceStart - from) + along;
     }
 }
 
-// One bit per pixel: 0 is black, 1 white, as in the driver's palette. Grey
-// levels 0..255 map onto 0..64 dots of the 8x8 cell, so pure black and pure
-// white stay exact and mid-grey (128) lights exactly half the cell.
-void WritePixel(ULONG format, BYTE* row, LONG x, LONG y, Rgb colour) {
-    switch (format) {
-        case BMF_1BPP: {
-            const unsigned level = Grey(colour) * 65u / 256u;
-            const BYTE bit = static_cast<BYTE>(0x80u >> (x & 7));
-            if (kBayer[y & 7][x & 7] < level)
-                row[x >> 3] |= bit;
-            else
-                row[x >> 3] &= static_cast<BYTE>(~bit);
-            break;
-        }
-        case BMF_8BPP:
-            row[x] = Grey(colour);
-            break;
-        default: {  // BMF_24BPP, red first
-            BYTE* pixel = row + std::int64_t{x} * 3;
-            pixel[0] = colour.red;
-            pixel[1] = colour.green;
-            pixel[2] = colour.blue;
-            break;
-        }
-    }
+// cairo's RGB24 pixels are 0x00RRGGBB words; COLOURs are 0x00BBGGRR.
+std::uint32_t ToCairo(ULONG colour) {
+    return (std::uint32_t{RedOf(colour)} << 16) | (std::uint32_t{GreenOf(colour)} << 8) |
+           BlueOf(colour);
 }
-
-bool Ordered(const RECTL& rect) {
-    return rect.left <= rect.right && rect.top <= rect.bottom;
-}
-
-std::int64_t Width(const RECTL& rect) {
-    return std::int64_t{rect.right} - rect.left;
-}
-std::int64_t Height(const RECTL& rect) {
-    return std::int64_t{rect.bottom} - rect.top;
-}
-
-// The source coordinate under the centre of destination pixel `offset`
-// (counted from the uncut destination rectangle's edge).
-std::int64_t Sample(std::int64_t sourceStart, std::int64_t sourceExtent, std::int64_t offset,
-                    std::int64_t destExtent) {
-    return sourceStart + (2 * offset + 1) * sourceExtent / (2 * destExtent);
+ULONG FromCairo(std::uint32_t pixel) {
+    return ((pixel >> 16) & 0xFF) | (pixel & 0xFF00) | ((pixel & 0xFF) << 16);
 }
 
 }  // namespace
 
+bool SmoothSample(const SourceReader& source, const AxisMap& xMap, const AxisMap& yMap,
+                  const RECTL& sourceLimit, const RECTL& area, std::vector<ULONG>* colours) {
+    const LONG width = area.right - area.left;
+    const LONG height = area.bottom - area.top;
+    LONG left, right, top, bottom;
+    SourceSpan(xMap, area.left, area.right, sourceLimit.left, sourceLimit.right, &left, &right);
+    SourceSpan(yMap, area.top, area.bottom, sourceLimit.top, sourceLimit.bottom, &top, &bottom);
+    const LONG sourceWidth = right - left;
+    const LONG sourceHeight = bottom - top;
+    if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0) return false;
+    if (width > kCairoMaxSide || height > kCairoMaxSide || sourceWidth > kCairoMaxSide ||
+        sourceHeight > kCairoMaxSide)
+        return false;
+
+    try {
+        const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, sourceWidth);
+        if (stride <= 0) return false;
+        const std::size_t words = static_cast<std::size_t>(stride) / 4;
+        std::vector<std::uint32_t> pixels(words * static_cast<std::size_t>(sourceHeight));
+        std::vector<LONG> columns(static_cast<std::size_t>(sourceWidth));
+        for (LONG i = 0; i < sourceWidth; ++i) columns[static_cast<std::size_t>(i)] = left + i;
+        std::vector<ULONG> row(static_cast<std::size_t>(sourceWidth));
+        for (LONG y = top; y < bottom; ++y) {
+            source.ReadRow(y, columns.data(), columns.size(), row.data(), nullptr);
+            std::uint32_t* out = pixels.data() + static_cast<std::size_t>(y - top) * words;
+            for (LONG i = 0; i < sourceWidth; ++i)
+                out[i] = ToCairo(row[static_cast<std::size_t>(i)]);
+        }
+        colours->resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+
+        cairo_surface_t* image = cairo_image_surface_create_for_data(
+            reinterpret_cast<unsigned char*>(pixels.data()), CAIRO_FORMAT_RGB24, sourceWidth,
+            sourceHeight, stride);
+        cairo_surface_t* target = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+        cairo_t* cr = cairo_create(target);
+        cairo_pattern_t* pattern = cairo_pattern_create_for_surface(image);
+        cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
+        cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+        double xx, x0, yy, y0;
+        AxisTransform(xMap, area.left, left, &xx, &x0);
+        AxisTransform(yMap, area.top, top, &yy, &y0);
+        cairo_matrix_t matrix;
+        cairo_matrix_init(&matrix, xx, 0, 0, yy, x0, y0);
+        cairo_pattern_set_matrix(pattern, &matrix);
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source(cr, pattern);
+        cairo_paint(cr);
+        cairo_surface_flush(target);
+        const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS &&
+                           cairo_surface_status(target) == CAIRO_STATUS_SUCCESS;
+        if (drawn) {
+            const unsigned char* data = cairo_image_surface_get_data(target);
+            const int targetStride = cairo_image_surface_get_stride(target);
+            for (LONG y = 0; y < height; ++y) {
+                const auto* in = reinterpret_cast<const std::uint32_t*>(
+                    data + static_cast<std::size_t>(y) * static_cast<std::size_t>(targetStride));
+                ULONG* out = colours->data() + static_cast<std::size_t>(y) * width;
+                for (LONG x = 0; x < width; ++x) out[x] = FromCairo(in[x]);
+            }
+        }
+        cairo_pattern_destroy(pattern);
+        cairo_destroy(cr);
+        cairo_surface_destroy(target);
+        cairo_surface_destroy(image);
+        return drawn;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace host
+
 extern "C" {
 
-BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, COLORADJUSTMENT*,
-                   POINTL*, RECTL* destRect, RECTL* sourceRect, POINTL*, ULONG) {
-    if (!host::UsableBitmap(dest) || !host::UsableBitmap(source)) return FALSE;
+// HALFTONE scales through the smoothing filter and, into one bit, dithers
+// with the 8x8 ordered pattern anchored at the halftone origin (the
+// destination's origin when none is given); every other mode samples the
+// nearest pixel and makes only pure white white in one bit. The mask and
+// the colour adjustment are not looked at.
+BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ*, CLIPOBJ* clip, XLATEOBJ* xlate,
+                   COLORADJUSTMENT*, POINTL* halftoneOrigin, RECTL* destRect, RECTL* sourceRect,
+                   POINTL*, ULONG mode) {
     if (destRect == nullptr || sourceRect == nullptr) return FALSE;
-    const ULONG destFormat = dest->iBitmapFormat;
-    const ULONG sourceFormat = source->iBitmapFormat;
-    if (destFormat != BMF_1BPP && destFormat != BMF_8BPP && destFormat != BMF_24BPP) return FALSE;
-    if (sourceFormat != BMF_1BPP && sourceFormat != BMF_8BPP && sourceFormat != BMF_24BPP &&
-        sourceFormat != BMF_32BPP)
-        return FALSE;
-    const RECTL d = *destRect;
-    const RECTL s = *sourceRect;
-    if (!Ordered(d) || !Ordered(s)) return FALSE;
-    const std::int64_t dw = Width(d), dh = Height(d), sw = Width(s), sh = Height(s);
-    if (dw > kMaxExtent || dh > kMaxExtent || sw > kMaxExtent || sh > kMaxExtent) return FALSE;
-    if (dw == 0 || dh == 0 || sw == 0 || sh == 0) return TRUE;
-
-    // The destination is cut to its surface; the sampling still runs from
-    // the uncut rectangle, so a cut picture lines up with an uncut one.
-    const std::int64_t x0 = std::max<std::int64_t>(d.left, 0);
-    const std::int64_t x1 = std::min<std::int64_t>(d.right, dest->sizlBitmap.cx);
-    const std::int64_t y0 = std::max<std::int64_t>(d.top, 0);
-    const std::int64_t y1 = std::min<std::int64_t>(d.bottom, dest->sizlBitmap.cy);
-    if (x0 >= x1 || y0 >= y1) return TRUE;
-
-    // Source column of every destination column; -1 where it falls outside
-    // the source, which leaves that destination pixel alone.
-    std::vector<LONG> columns;
-    try {
-        columns.resize(static_cast<std::size_t>(x1 - x0));
-    } catch (const std::bad_alloc&) {
-        return FALSE;
-    }
-    for (std::int64_t x = x0; x < x1; ++x) {
-        const std::int64_t sx = Sample(s.left, sw, x - d.left, dw);
-        columns[static_cast<std::size_t>(x - x0)] =
-            sx >= 0 && sx < source->sizlBitmap.cx ? static_cast<LONG>(sx) : -1;
-    }
-    for (std::int64_t y = y0; y < y1; ++y) {
-        const std::int64_t sy = Sample(s.top, sh, y - d.top, dh);
-        if (sy < 0 || sy >= source->sizlBitmap.cy) continue;
-        const BYTE* sourceRow = host::ScanLine(source, static_cast<LONG>(sy));
-        BYTE* destRow = host::ScanLine(dest, static_cast<LONG>(y));
-        for (std::int64_t x = x0; x < x1; ++x) {
-            const LONG sx = columns[static_cast<std::size_t>(x - x0)];
-            if (sx < 0) continue;
-            WritePixel(destFormat, destRow, static_cast<LONG>(x), static_cast<LONG>(y),
-                       ReadPixel(sourceFormat, sourceRow, sx));
-        }
-    }
-    return TRUE;
+    if (!host::UsableDestination(dest)) return FALSE;
+    host::SourceReader reader;
+    if (!reader.Open(source, xlate)) return FALSE;
+    host::Transfer transfer;
+    transfer.dest = dest;
+    transfer.destRect = *destRect;
+    transfer.sourceRect = *sourceRect;
+    transfer.clip = clip;
+    transfer.source = &reader;
+    transfer.smooth = mode == HALFTONE;
+    transfer.halftone = mode == HALFTONE && dest->iBitmapFormat == BMF_1BPP;
+    if (halftoneOrigin != nullptr) transfer.halftoneOrigin = *halftoneOrigin;
+    return host::RunTransfer(transfer);
 }
 
 }  // extern "C"

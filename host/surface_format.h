@@ -2,6 +2,7 @@
 // a SURFOBJ's bits inside its scan lines. For the host library's own use.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -29,6 +30,10 @@ inline ULONG BitsPerPixel(ULONG format) {
     }
 }
 
+inline bool IsRunLength(ULONG format) {
+    return format == BMF_4RLE || format == BMF_8RLE;
+}
+
 // Bytes that `width` pixels occupy, without padding.
 inline std::uint64_t RowBytes(ULONG format, LONG width) {
     return (std::uint64_t{BitsPerPixel(format)} * static_cast<std::uint64_t>(width) + 7) / 8;
@@ -48,6 +53,22 @@ inline bool UsableBitmap(const SURFOBJ* surface) {
     if (surface->sizlBitmap.cx <= 0 || surface->sizlBitmap.cy <= 0) return false;
     const std::uint64_t delta = static_cast<std::uint64_t>(std::llabs(surface->lDelta));
     return delta >= RowBytes(surface->iBitmapFormat, surface->sizlBitmap.cx);
+}
+
+// Whether every scan line of a usable bitmap lies inside its block of bits,
+// when the surface tells the block (pvBits and cjBits); a surface that does
+// not is taken at its word.
+inline bool ScanLinesInsideBits(const SURFOBJ* surface) {
+    if (surface->pvBits == nullptr || surface->cjBits == 0) return true;
+    const auto first =
+        static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(surface->pvScan0) -
+                                  reinterpret_cast<std::uintptr_t>(surface->pvBits));
+    const std::int64_t span = std::int64_t{surface->lDelta} * (surface->sizlBitmap.cy - 1);
+    const std::int64_t lowest = first + std::min<std::int64_t>(span, 0);
+    const std::int64_t highest =
+        first + std::max<std::int64_t>(span, 0) +
+        static_cast<std::int64_t>(RowBytes(surface->iBitmapFormat, surface->sizlBitmap.cx));
+    return lowest >= 0 && highest <= static_cast<std::int64_t>(surface->cjBits);
 }
 
 // Scan line `y` (0 <= y < height) of a usable bitmap.

@@ -82,13 +82,22 @@ EngineDevice* FindDevice(EngineTables& tables, HDEV device) {
 extern "C" {
 
 HBITMAP EngCreateBitmap(SIZEL size, LONG stride, ULONG format, FLONG flags, PVOID bits) {
-    const ULONG bpp = host::BitsPerPixel(format);
+    const bool runLength = host::IsRunLength(format);
+    const ULONG bpp = runLength ? 8 : host::BitsPerPixel(format);
     if (bpp == 0 || size.cx <= 0 || size.cy <= 0 || stride < 0) return {};
-    const std::uint64_t rowBytes = host::RowBytes(format, size.cx);
+    // Run-length data has no scan lines: `stride` is the size of the data,
+    // pvScan0 is its start and lDelta 0. Its unpacked pixels (a byte each)
+    // must stay within the engine's limit too.
+    if (runLength &&
+        (stride == 0 || static_cast<std::uint64_t>(size.cx) * static_cast<std::uint64_t>(size.cy) >
+                            kMaxBitmapBytes))
+        return {};
+    const std::uint64_t rowBytes = runLength ? 0 : host::RowBytes(format, size.cx);
     const std::uint64_t natural = host::NaturalStride(format, size.cx);
     const std::uint64_t lineBytes = stride == 0 ? natural : static_cast<std::uint64_t>(stride);
     if (lineBytes < rowBytes) return {};
-    const std::uint64_t total = lineBytes * static_cast<std::uint64_t>(size.cy);
+    const std::uint64_t total =
+        runLength ? lineBytes : lineBytes * static_cast<std::uint64_t>(size.cy);
     if (total > kMaxBitmapBytes) return {};
 
     try {
@@ -110,8 +119,8 @@ HBITMAP EngCreateBitmap(SIZEL size, LONG stride, ULONG format, FLONG flags, PVOI
         so.pvBits = block;
         const bool topDown = (flags & BMF_TOPDOWN) != 0;
         const auto delta = static_cast<LONG>(lineBytes);
-        so.pvScan0 = topDown ? block : block + (total - lineBytes);
-        so.lDelta = topDown ? delta : -delta;
+        so.pvScan0 = topDown || runLength ? block : block + (total - lineBytes);
+        so.lDelta = runLength ? 0 : topDown ? delta : -delta;
         so.iUniq = (flags & BMF_DONTCACHE) != 0 ? 0 : 1;
         so.iBitmapFormat = format;
         so.iType = STYPE_BITMAP;

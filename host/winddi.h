@@ -481,3 +481,15 @@ using PFN_DrvSendPage = BOOL (*)(SURFOBJ* surface);
 using PFN_DrvEndDoc = BOOL (*)(SURFOBJ* surface, FLONG flags);
 using PFN_DrvEscape = ULONG (*)(SURFOBJ* surface, ULONG escape, ULONG inputSize, PVOID input,
                                 ULONG outputSize, PVOID output);
+using PFN_DrvRealizeBrush = BOOL (*)(BRUSHOBJ* brush, SURFOBJ* target, SURFOBJ* pattern,
+                                     SURFOBJ* mask, XLATEOBJ* xlate, ULONG hatch);
+using PFN_DrvBitBlt = BOOL (*)(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
+                               XLATEOBJ* xlate, RECTL* destRect, POINTL* sourceOrigin,
+                               POINTL* maskOrigin, BRUSHOBJ* brush, POINTL* brushOrigin,
+                               ROP4 rop4);
+using PFN_DrvStretchBlt = BOOL (*)(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
+                                   XLATEOBJ* xlate, COLORADJUSTMENT* colourAdjust,
+                                   POINTL* halftoneOrigin, RECTL* destRect, RECTL* sourceRect,
+                                   POINTL* maskOrigin, ULONG mode);
+using PFN_DrvCopyBits = BOOL (*)(SURFOBJ* dest, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* xlate,
+                                 RECTL* destRect, POINTL* sourceOrigin);

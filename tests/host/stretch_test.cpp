@@ -1,4 +1,4 @@
-// The engine's interim stretching service.
+// The engine's stretching service.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,9 +12,14 @@ using hosttest::Bit;
 using hosttest::GuardedBitmap;
 using hosttest::SetBit;
 
-BOOL Stretch(SURFOBJ* dest, SURFOBJ* source, RECTL destRect, RECTL sourceRect) {
+BOOL Stretch(SURFOBJ* dest, SURFOBJ* source, RECTL destRect, RECTL sourceRect,
+             ULONG mode = HALFTONE) {
     return EngStretchBlt(dest, source, nullptr, nullptr, nullptr, nullptr, nullptr, &destRect,
-                         &sourceRect, nullptr, HALFTONE);
+                         &sourceRect, nullptr, mode);
+}
+
+BOOL Nearest(SURFOBJ* dest, SURFOBJ* source, RECTL destRect, RECTL sourceRect) {
+    return Stretch(dest, source, destRect, sourceRect, COLORONCOLOR);
 }
 
 // Fills a one-bit bitmap with random pixels.
@@ -42,14 +47,14 @@ TEST(EngineStretch, DoublingRepeatsEveryPixelTwiceEachWay) {
     const BYTE grey[2][3] = {{10, 20, 30}, {40, 50, 60}};
     for (LONG y = 0; y < 2; ++y) std::memcpy(source.row(y), grey[y], 3);
     GuardedBitmap dest(6, 4, BMF_8BPP);
-    ASSERT_TRUE(Stretch(dest.surface(), source.surface(), {0, 0, 6, 4}, {0, 0, 3, 2}));
+    ASSERT_TRUE(Nearest(dest.surface(), source.surface(), {0, 0, 6, 4}, {0, 0, 3, 2}));
     for (LONG y = 0; y < 4; ++y)
         for (LONG x = 0; x < 6; ++x) EXPECT_EQ(dest.row(y)[x], grey[y / 2][x / 2]) << x << "," << y;
 
     GuardedBitmap bits(13, 3, BMF_1BPP);
     RandomFill(bits, 3, 2);
     GuardedBitmap doubled(26, 6, BMF_1BPP);
-    ASSERT_TRUE(Stretch(doubled.surface(), bits.surface(), {0, 0, 26, 6}, {0, 0, 13, 3}));
+    ASSERT_TRUE(Nearest(doubled.surface(), bits.surface(), {0, 0, 26, 6}, {0, 0, 13, 3}));
     for (LONG y = 0; y < 6; ++y)
         for (LONG x = 0; x < 26; ++x)
             ASSERT_EQ(Bit(doubled.row(y), x), Bit(bits.row(y / 2), x / 2)) << x << "," << y;
@@ -64,7 +69,7 @@ TEST(EngineStretch, DestinationsPastTheEdgesAreCutAndSampledAsIfWhole) {
 
     // Doubled onto a rectangle hanging 4 pixels past every edge.
     GuardedBitmap dest(24, 24, BMF_8BPP);
-    ASSERT_TRUE(Stretch(dest.surface(), source.surface(), {-4, -4, 28, 28}, {0, 0, 16, 16}));
+    ASSERT_TRUE(Nearest(dest.surface(), source.surface(), {-4, -4, 28, 28}, {0, 0, 16, 16}));
     for (LONG y = 0; y < 24; ++y)
         for (LONG x = 0; x < 24; ++x)
             ASSERT_EQ(dest.row(y)[x], source.row((y + 4) / 2)[(x + 4) / 2]) << x << "," << y;
@@ -74,7 +79,7 @@ TEST(EngineStretch, DestinationsPastTheEdgesAreCutAndSampledAsIfWhole) {
     GuardedBitmap band(20, 9, BMF_1BPP, 0x00);
     GuardedBitmap bits(40, 40, BMF_1BPP);
     RandomFill(bits, 40, 3);
-    ASSERT_TRUE(Stretch(band.surface(), bits.surface(), {5, 3, 45, 43}, {0, 0, 40, 40}));
+    ASSERT_TRUE(Nearest(band.surface(), bits.surface(), {5, 3, 45, 43}, {0, 0, 40, 40}));
     for (LONG y = 0; y < 9; ++y)
         for (LONG x = 0; x < 20; ++x)
             ASSERT_EQ(Bit(band.row(y), x), x < 5 || y < 3 ? 0 : Bit(bits.row(y - 3), x - 5));
@@ -178,8 +183,8 @@ TEST(EngineStretch, ColoursKeepTheirOrderAndTurnGreyInEightBits) {
 
     GuardedBitmap grey(2, 1, BMF_8BPP);
     ASSERT_TRUE(Stretch(grey.surface(), rgb.surface(), {0, 0, 2, 1}, {0, 0, 2, 1}));
-    EXPECT_EQ(grey.row(0)[0], (299 * 10 + 587 * 20 + 114 * 30) / 1000);
-    EXPECT_EQ(grey.row(0)[1], (299 * 200 + 587 * 100) / 1000);
+    EXPECT_EQ(grey.row(0)[0], (5 * 10 + 9 * 20 + 2 * 30) >> 4);
+    EXPECT_EQ(grey.row(0)[1], (5 * 200 + 9 * 100) >> 4);
 
     GuardedBitmap wide(1, 1, BMF_32BPP);
     const BYTE quad[4] = {1, 2, 3, 99};
@@ -199,9 +204,8 @@ TEST(EngineStretch, ColoursKeepTheirOrderAndTurnGreyInEightBits) {
 TEST(EngineStretch, BadArgumentsAreRefusedAndEmptyRectanglesDrawNothing) {
     GuardedBitmap source(4, 4, BMF_8BPP, 1);
     GuardedBitmap dest(4, 4, BMF_8BPP, 0x77);
-    EXPECT_FALSE(Stretch(dest.surface(), source.surface(), {4, 0, 0, 4}, {0, 0, 4, 4}));
-    EXPECT_FALSE(Stretch(dest.surface(), source.surface(), {0, 0, 4, 4}, {0, 4, 4, 0}));
     EXPECT_FALSE(Stretch(dest.surface(), source.surface(), {0, 0, 0x7FFFFFFF, 4}, {0, 0, 4, 4}));
+    EXPECT_FALSE(Stretch(dest.surface(), source.surface(), {0, 0, 4, 4}, {0, -0x7FFFFFFF, 4, 4}));
     EXPECT_TRUE(Stretch(dest.surface(), source.surface(), {2, 0, 2, 4}, {0, 0, 4, 4}));
     EXPECT_TRUE(Stretch(dest.surface(), source.surface(), {0, 0, 4, 4}, {1, 1, 1, 4}));
     EXPECT_EQ(dest.row(0)[2], 0x77);
@@ -210,15 +214,97 @@ TEST(EngineStretch, BadArgumentsAreRefusedAndEmptyRectanglesDrawNothing) {
     EXPECT_FALSE(EngStretchBlt(dest.surface(), source.surface(), nullptr, nullptr, nullptr, nullptr,
                                nullptr, nullptr, &all, nullptr, HALFTONE));
     EXPECT_FALSE(Stretch(nullptr, source.surface(), all, all));
+    EXPECT_FALSE(Stretch(dest.surface(), nullptr, all, all));
     GuardedBitmap wide(4, 4, BMF_32BPP);
     EXPECT_FALSE(Stretch(wide.surface(), source.surface(), all, all));  // not a band format
-    SURFOBJ fourBits = *source.surface();
-    fourBits.iBitmapFormat = BMF_4BPP;
-    EXPECT_FALSE(Stretch(dest.surface(), &fourBits, all, all));
+    SURFOBJ unknown = *source.surface();
+    unknown.iBitmapFormat = BMF_PNG;
+    EXPECT_FALSE(Stretch(dest.surface(), &unknown, all, all));
     SURFOBJ cramped = *source.surface();
     cramped.lDelta = 3;  // lines closer than a row
     EXPECT_FALSE(Stretch(dest.surface(), &cramped, all, all));
-    EXPECT_EQ(dest.row(3)[3], 0x77);
+    SURFOBJ overlong = *source.surface();
+    overlong.lDelta = 8;  // its lines would run past its bits
+    EXPECT_FALSE(Stretch(dest.surface(), &overlong, all, all));
+    SURFOBJ overlongDest = *dest.surface();
+    overlongDest.lDelta = -4;  // from the first row upwards: before its bits
+    EXPECT_FALSE(Stretch(&overlongDest, source.surface(), all, all));
+    for (LONG y = 0; y < 4; ++y)
+        for (LONG x = 0; x < 4; ++x) EXPECT_EQ(dest.row(y)[x], 0x77);
+    EXPECT_TRUE(dest.GuardsIntact());
+}
+
+TEST(EngineStretch, BackwardRectanglesMirrorAndTwoMirrorsCancel) {
+    GuardedBitmap source(3, 2, BMF_8BPP);
+    const BYTE grey[2][3] = {{10, 20, 30}, {40, 50, 60}};
+    for (LONG y = 0; y < 2; ++y) std::memcpy(source.row(y), grey[y], 3);
+    GuardedBitmap dest(6, 2, BMF_8BPP);
+    ASSERT_TRUE(Nearest(dest.surface(), source.surface(), {6, 0, 0, 2}, {0, 0, 3, 2}));
+    for (LONG x = 0; x < 6; ++x) EXPECT_EQ(dest.row(0)[x], grey[0][2 - x / 2]) << x;
+    ASSERT_TRUE(Nearest(dest.surface(), source.surface(), {0, 2, 6, 0}, {0, 0, 3, 2}));
+    for (LONG x = 0; x < 6; ++x) EXPECT_EQ(dest.row(0)[x], grey[1][x / 2]) << x;
+    ASSERT_TRUE(Nearest(dest.surface(), source.surface(), {6, 2, 0, 0}, {3, 2, 0, 0}));
+    for (LONG y = 0; y < 2; ++y)
+        for (LONG x = 0; x < 6; ++x) EXPECT_EQ(dest.row(y)[x], grey[y][x / 2]) << x;
+    EXPECT_TRUE(dest.GuardsIntact());
+}
+
+// Nearest sampling follows the driver's rule: column k of 5 from a 2-pixel
+// source is (2k + 1) x 2 / 10.
+TEST(EngineStretch, NearestSamplingFollowsTheCentreRule) {
+    GuardedBitmap source(2, 1, BMF_8BPP);
+    source.row(0)[0] = 11;
+    source.row(0)[1] = 22;
+    GuardedBitmap dest(5, 1, BMF_8BPP);
+    ASSERT_TRUE(Nearest(dest.surface(), source.surface(), {0, 0, 5, 1}, {0, 0, 2, 1}));
+    const BYTE expected[5] = {11, 11, 22, 22, 22};
+    EXPECT_EQ(std::memcmp(dest.row(0), expected, 5), 0);
+}
+
+// HALFTONE smooths: a fine black-and-white checkerboard shrunk to half is
+// mid-grey, which the 8-bit band shows as grey and the 1-bit band as a
+// dither of about half the dots; COLORONCOLOR keeps one of the two.
+TEST(EngineStretch, HalftoneSmoothsWhereNearestPicks) {
+    GuardedBitmap board(64, 64, BMF_8BPP);
+    for (LONG y = 0; y < 64; ++y)
+        for (LONG x = 0; x < 64; ++x) board.row(y)[x] = (x + y) % 2 == 0 ? 255 : 0;
+    GuardedBitmap grey(32, 32, BMF_8BPP);
+    ASSERT_TRUE(Stretch(grey.surface(), board.surface(), {0, 0, 32, 32}, {0, 0, 64, 64}));
+    for (LONG y = 2; y < 30; ++y)
+        for (LONG x = 2; x < 30; ++x) {
+            EXPECT_GT(grey.row(y)[x], 96) << x << "," << y;
+            EXPECT_LT(grey.row(y)[x], 160) << x << "," << y;
+        }
+    GuardedBitmap picked(32, 32, BMF_8BPP);
+    ASSERT_TRUE(Nearest(picked.surface(), board.surface(), {0, 0, 32, 32}, {0, 0, 64, 64}));
+    for (LONG y = 0; y < 32; ++y)
+        for (LONG x = 0; x < 32; ++x) ASSERT_TRUE(picked.row(y)[x] == 0 || picked.row(y)[x] == 255);
+
+    GuardedBitmap mono(32, 32, BMF_1BPP);
+    ASSERT_TRUE(Stretch(mono.surface(), board.surface(), {0, 0, 32, 32}, {0, 0, 64, 64}));
+    int white = 0;
+    for (LONG y = 8; y < 24; ++y)
+        for (LONG x = 8; x < 24; ++x) white += Bit(mono.row(y), x);
+    EXPECT_GT(white, 256 * 3 / 8);
+    EXPECT_LT(white, 256 * 5 / 8);
+    EXPECT_TRUE(mono.GuardsIntact());
+}
+
+// The dither is anchored at the halftone origin, so that two bands of one
+// page continue one pattern.
+TEST(EngineStretch, TheDitherIsAnchoredAtTheHalftoneOrigin) {
+    GuardedBitmap grey(1, 1, BMF_8BPP, 100);
+    GuardedBitmap whole(16, 16, BMF_1BPP);
+    ASSERT_TRUE(Stretch(whole.surface(), grey.surface(), {0, 0, 16, 16}, {0, 0, 1, 1}));
+    GuardedBitmap lower(16, 13, BMF_1BPP);
+    POINTL origin{-3, -3};  // the page's origin seen from a band starting at page (3, 3)
+    RECTL destRect{0, 0, 16, 13};
+    RECTL sourceRect{0, 0, 1, 1};
+    ASSERT_TRUE(EngStretchBlt(lower.surface(), grey.surface(), nullptr, nullptr, nullptr, nullptr,
+                              &origin, &destRect, &sourceRect, nullptr, HALFTONE));
+    for (LONG y = 0; y < 13; ++y)
+        for (LONG x = 0; x < 13; ++x)
+            ASSERT_EQ(Bit(lower.row(y), x), Bit(whole.row(y + 3), x + 3)) << x << "," << y;
 }
 
 }  // namespace

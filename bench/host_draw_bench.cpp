@@ -1,0 +1,73 @@
+// The print host's drawing services on band-sized work: a 1-bit page-wide
+// image copied into a 1-bit band, and 24-bit images stretched into a 1-bit
+// band with halftoning.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "host/engine.h"
+#include "host/engine_objects.h"
+
+namespace {
+
+// An engine bitmap filled with random bytes.
+class RandomBitmap {
+  public:
+    RandomBitmap(LONG width, LONG height, ULONG format) {
+        handle_ = HSURF{EngCreateBitmap({width, height}, 0, format, BMF_TOPDOWN, nullptr).value};
+        surface_ = EngLockSurface(handle_);
+        std::mt19937 random(7);
+        auto* bits = static_cast<BYTE*>(surface_->pvBits);
+        for (ULONG i = 0; i < surface_->cjBits; ++i) bits[i] = static_cast<BYTE>(random());
+    }
+    ~RandomBitmap() {
+        EngUnlockSurface(surface_);
+        EngDeleteSurface(handle_);
+    }
+    SURFOBJ* surface() const { return surface_; }
+
+  private:
+    HSURF handle_{};
+    SURFOBJ* surface_ = nullptr;
+};
+
+void BM_CopyBitsOneBitIntoOneBitBand(benchmark::State& state) {
+    RandomBitmap source(576, 2048, BMF_1BPP);
+    RandomBitmap band(576, 2048, BMF_1BPP);
+    auto xlate = host::Translation::FromPalette({0x000000, 0xFFFFFF});
+    host::ClipRegion clip({{0, 0, 576, 2048}});
+    RECTL target{0, 0, 576, 2048};
+    POINTL origin{0, 0};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(EngCopyBits(band.surface(), source.surface(), clip.object(),
+                                             xlate->object(), &target, &origin));
+    }
+    state.SetItemsProcessed(state.iterations() * 576 * 2048);
+}
+BENCHMARK(BM_CopyBitsOneBitIntoOneBitBand)->Unit(benchmark::kMillisecond);
+
+// Source width x height stretched onto a 576 x 512 band.
+void BM_StretchHalftoneTwentyFourBitIntoOneBitBand(benchmark::State& state) {
+    const auto width = static_cast<LONG>(state.range(0));
+    const auto height = static_cast<LONG>(state.range(1));
+    RandomBitmap source(width, height, BMF_24BPP);
+    RandomBitmap band(576, 512, BMF_1BPP);
+    auto xlate = host::Translation::ForDirectFormat(BMF_24BPP);
+    host::ClipRegion clip({{0, 0, 576, 512}});
+    RECTL target{0, 0, 576, 512};
+    RECTL sourceRect{0, 0, width, height};
+    POINTL halftoneOrigin{0, 0};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            EngStretchBlt(band.surface(), source.surface(), nullptr, clip.object(), xlate->object(),
+                          nullptr, &halftoneOrigin, &target, &sourceRect, nullptr, HALFTONE));
+    }
+    state.SetItemsProcessed(state.iterations() * 576 * 512);
+}
+BENCHMARK(BM_StretchHalftoneTwentyFourBitIntoOneBitBand)
+    ->Args({288, 256})
+    ->Args({1152, 1024})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace

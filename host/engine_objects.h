@@ -1,0 +1,109 @@
+// The engine objects a drawing call hands to the driver (clip, colour
+// translation, brush), and small owners that make them for the host and for
+// tests. Each owner keeps its object registered with the engine for its
+// lifetime, so that CLIPOBJ_bEnum, XLATEOBJ_iXlate and the BRUSHOBJ calls
+// find the state behind it.
+//
+// Colours: a translation object turns a source colour or index into a
+// COLOUR 0x00BBGGRR (red in the low byte), whatever the target surface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "host/engine.h"
+
+namespace host {
+
+// A clip over a list of rectangles: DC_TRIVIAL when there are none, DC_RECT
+// for one (rclBounds is the rectangle), DC_COMPLEX for more (rclBounds is
+// their union). Empty or inverted rectangles are dropped.
+class QLPR_EXPORT ClipRegion {
+  public:
+    ClipRegion();
+    explicit ClipRegion(std::vector<RECTL> rectangles);
+    ~ClipRegion();
+    ClipRegion(const ClipRegion&) = delete;
+    ClipRegion& operator=(const ClipRegion&) = delete;
+
+    CLIPOBJ* object();
+    const std::vector<RECTL>& rectangles() const;
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+// A colour translation from a source's colours to COLOURs.
+class QLPR_EXPORT Translation {
+  public:
+    // Indexed sources: a table of the palette's entries (0x00RRGGBB).
+    static std::unique_ptr<Translation> FromPalette(const std::vector<ULONG>& rrggbb);
+    // From an engine palette: PAL_INDEXED gives a table, PAL_RGB (red in the
+    // low byte) is trivial, PAL_BGR (blue in the low byte) swaps red and
+    // blue, PAL_BITFIELDS reads 16-bit 5-5-5 values. Null for an unknown
+    // palette.
+    static std::unique_ptr<Translation> FromEnginePalette(HPALETTE palette);
+    // The natural translation of a surface format: 16 bits 5-5-5, 24 and 32
+    // bits blue, green, red in memory order. Null for indexed formats, which
+    // need a palette.
+    static std::unique_ptr<Translation> ForDirectFormat(ULONG format);
+    // Red first already: XO_TRIVIAL.
+    static std::unique_ptr<Translation> Trivial();
+
+    ~Translation();
+    Translation(const Translation&) = delete;
+    Translation& operator=(const Translation&) = delete;
+
+    XLATEOBJ* object();
+
+    struct State;
+
+  private:
+    explicit Translation(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+// A solid brush (colour 0x00BBGGRR), or a pattern brush of COLOURs, rows
+// top-down. The driver's realization is asked for through DrvRealizeBrush
+// of `realize` on the first BRUSHOBJ_pvGetRbrush, with `target` as the
+// surface it is realized for; memory the driver allocates for it with
+// BRUSHOBJ_pvAllocRbrush lives as long as the brush.
+class QLPR_EXPORT EngineBrush {
+  public:
+    static std::unique_ptr<EngineBrush> Solid(ULONG colour, PFN_DrvRealizeBrush realize = nullptr,
+                                              SURFOBJ* target = nullptr);
+    // Null when the pattern is empty or `colours` holds fewer than
+    // width x height entries.
+    static std::unique_ptr<EngineBrush> Pattern(LONG width, LONG height,
+                                                const std::vector<ULONG>& colours);
+    ~EngineBrush();
+    EngineBrush(const EngineBrush&) = delete;
+    EngineBrush& operator=(const EngineBrush&) = delete;
+
+    BRUSHOBJ* object();
+
+    struct State;
+
+  private:
+    explicit EngineBrush(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+// The engine's own form of a brush, for its drawing services.
+struct BrushPattern {
+    LONG width = 0;
+    LONG height = 0;
+    const ULONG* colours = nullptr;  // width x height COLOURs, rows top-down
+};
+// The pattern of a brush that this engine made; false for any other.
+QLPR_EXPORT bool LookupBrushPattern(const BRUSHOBJ* brush, BrushPattern* pattern);
+
+// The rectangles of a clip object: for DC_COMPLEX all of them (through the
+// enumeration), for DC_RECT its bounds; an empty list with `trivial` set
+// when nothing clips.
+QLPR_EXPORT std::vector<RECTL> ClipRectangles(CLIPOBJ* clip, bool* trivial);
+
+}  // namespace host
