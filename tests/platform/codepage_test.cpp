@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/last_error.h"
+#include "platform/muldiv.h"
 #include "platform/wide.h"
 
 namespace {
@@ -153,6 +154,24 @@ TEST(WideTest, LengthCopyAndCompare) {
     EXPECT_FALSE(platform::WideEqualsNoCase(u"abc", u"ab"));
     EXPECT_FALSE(platform::WideEqualsNoCase(u"\u00e9", u"\u00c9"));  // ASCII only
     EXPECT_FALSE(platform::WideEqualsNoCase(u"[", u"{"));
+}
+
+TEST(Arithmetic, MulDivRoundsHalvesAwayFromZeroAndRefusesWhatDoesNotFit) {
+    EXPECT_EQ(MulDiv(40, 255, 79), 129);   // 129.11
+    EXPECT_EQ(MulDiv(121, 255, 176), 175);  // 175.31
+    EXPECT_EQ(MulDiv(1, 255, 2), 128);      // 127.5 goes up
+    EXPECT_EQ(MulDiv(-1, 255, 2), -128);    // and -127.5 down
+    EXPECT_EQ(MulDiv(65536, 65536, 1), -1);  // 2^32 does not fit
+    EXPECT_EQ(MulDiv(5, 7, 0), -1);
+}
+
+TEST(CodePages, LeadBytesExistOnlyInDoubleByteCodePages) {
+    EXPECT_TRUE(IsDBCSLeadByteEx(932, 0x81));
+    EXPECT_TRUE(IsDBCSLeadByteEx(932, 0xE0));
+    EXPECT_FALSE(IsDBCSLeadByteEx(932, 0xA1));  // half-width katakana stands alone
+    EXPECT_FALSE(IsDBCSLeadByteEx(932, 0x41));
+    EXPECT_FALSE(IsDBCSLeadByteEx(1252, 0x81));
+    EXPECT_FALSE(IsDBCSLeadByteEx(CP_ACP, 0x81));  // the ANSI code page is 1252
 }
 
 }  // namespace
