@@ -219,31 +219,6 @@ void CombineSpan(const RowInput& in, BYTE* row, Span span) {
     }
 }
 
-// Copies `count` bits from `source` (starting at bit `sourceBit`, the most
-// significant bit of a byte first) to `dest` (at `destBit`), inverted when
-// asked, leaving the destination's other bits as they were. Reads only
-// bytes holding copied bits.
-void CopyBits(BYTE* dest, std::int64_t destBit, const BYTE* source, std::int64_t sourceBit,
-              std::int64_t count, bool invert) {
-    while (count > 0) {
-        const int destOffset = static_cast<int>(destBit & 7);
-        const int take = static_cast<int>(std::min<std::int64_t>(8 - destOffset, count));
-        const int sourceOffset = static_cast<int>(sourceBit & 7);
-        const BYTE* from = source + (sourceBit >> 3);
-        unsigned window = static_cast<unsigned>(from[0]) << 8;
-        if (sourceOffset + take > 8) window |= from[1];
-        unsigned bits = (window >> (16 - sourceOffset - take)) & ((1u << take) - 1);
-        if (invert) bits = ~bits & ((1u << take) - 1);
-        const int shift = 8 - destOffset - take;
-        const auto mask = static_cast<BYTE>(((1u << take) - 1) << shift);
-        BYTE& to = dest[destBit >> 3];
-        to = static_cast<BYTE>((to & ~mask) | ((bits << shift) & mask));
-        destBit += take;
-        sourceBit += take;
-        count -= take;
-    }
-}
-
 void FillBits(BYTE* dest, std::int64_t left, std::int64_t right, bool white) {
     for (std::int64_t x = left; x < right; ++x) {
         const auto mask = static_cast<BYTE>(0x80u >> (x & 7));
@@ -340,6 +315,32 @@ void CopyBitRow(const Transfer& t, BYTE* row, const BYTE* sourceRow, LONG source
 }
 
 }  // namespace
+
+// Copies `count` bits from `source` (starting at bit `sourceBit`, the most
+// significant bit of a byte first) to `dest` (at `destBit`), inverted when
+// asked, leaving the destination's other bits as they were. Reads only
+// bytes holding copied bits.
+void CopyBits(BYTE* dest, std::int64_t destBit, const BYTE* source, std::int64_t sourceBit,
+              std::int64_t count, bool invert) {
+    while (count > 0) {
+        const int destOffset = static_cast<int>(destBit & 7);
+        const int take = static_cast<int>(std::min<std::int64_t>(8 - destOffset, count));
+        const int sourceOffset = static_cast<int>(sourceBit & 7);
+        const BYTE* from = source + (sourceBit >> 3);
+        unsigned window = static_cast<unsigned>(from[0]) << 8;
+        if (sourceOffset + take > 8) window |= from[1];
+        unsigned bits = (window >> (16 - sourceOffset - take)) & ((1u << take) - 1);
+        if (invert) bits = ~bits & ((1u << take) - 1);
+        const int shift = 8 - destOffset - take;
+        const auto mask = static_cast<BYTE>(((1u << take) - 1) << shift);
+        BYTE& to = dest[destBit >> 3];
+        to = static_cast<BYTE>((to & ~mask) | ((bits << shift) & mask));
+        destBit += take;
+        sourceBit += take;
+        count -= take;
+    }
+}
+
 
 BYTE ApplyRop3(BYTE rop3, BYTE pattern, BYTE source, BYTE dest) {
     switch (rop3) {

@@ -125,6 +125,13 @@ bool UsableDestination(const SURFOBJ* dest);
 // ROP3 on one byte of each operand: bit (4P + 2S + D) of the code is the
 // result for those input bits.
 BYTE ApplyRop3(BYTE rop3, BYTE pattern, BYTE source, BYTE dest);
+
+// Copies `count` bits from `source` (from bit `sourceBit`, the most
+// significant bit of a byte first) to `dest` (at `destBit`), inverted when
+// asked, leaving the destination's other bits as they were. Reads only
+// bytes holding copied bits.
+void CopyBits(BYTE* dest, std::int64_t destBit, const BYTE* source, std::int64_t sourceBit,
+              std::int64_t count, bool invert);
 inline bool RopUsesSource(BYTE rop3) {
     return (((rop3 >> 2) ^ rop3) & 0x33) != 0;
 }

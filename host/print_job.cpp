@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "host/drawing.h"
 #include "host/engine.h"
 #include "host/engine_objects.h"
 #include "host/surface_format.h"
@@ -54,30 +55,6 @@ struct DocumentEntries {
 
 void SetError(std::string* error, const std::string& text) {
     if (error != nullptr) *error = text;
-}
-
-// Copies `count` bits from `source` (starting at bit `sourceBit`, the most
-// significant bit of a byte first) to `dest` (at `destBit`), leaving the
-// destination's other bits as they were. Reads only bytes holding copied
-// bits.
-void CopyBitSpan(BYTE* dest, std::int64_t destBit, const BYTE* source, std::int64_t sourceBit,
-                 std::int64_t count) {
-    while (count > 0) {
-        const int destOffset = static_cast<int>(destBit & 7);
-        const int take = static_cast<int>(std::min<std::int64_t>(8 - destOffset, count));
-        const int sourceOffset = static_cast<int>(sourceBit & 7);
-        const BYTE* from = source + (sourceBit >> 3);
-        unsigned window = static_cast<unsigned>(from[0]) << 8;
-        if (sourceOffset + take > 8) window |= from[1];
-        const unsigned bits = (window >> (16 - sourceOffset - take)) & ((1u << take) - 1);
-        const int shift = 8 - destOffset - take;
-        const auto mask = static_cast<BYTE>(((1u << take) - 1) << shift);
-        BYTE& to = dest[destBit >> 3];
-        to = static_cast<BYTE>((to & ~mask) | ((bits << shift) & mask));
-        destBit += take;
-        sourceBit += take;
-        count -= take;
-    }
 }
 
 // A placed bitmap whose rows all lie inside its bytes.
@@ -247,7 +224,7 @@ void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitmap& bitmap) 
             bitmap.bits.data() + (y - bitmap.position.y) * std::int64_t{bitmap.stride};
         BYTE* destRow = ScanLine(band, static_cast<LONG>(y - origin.y));
         if (bitmap.format == BMF_1BPP) {
-            CopyBitSpan(destRow, destX, sourceRow, sourceX, count);
+            CopyBits(destRow, destX, sourceRow, sourceX, count, false);
         } else {
             std::memcpy(destRow + destX * pixelBytes, sourceRow + sourceX * pixelBytes,
                         static_cast<std::size_t>(count * pixelBytes));
