@@ -16,6 +16,8 @@ inline constexpr std::size_t kFullDevmodeSize = 2222;
 inline constexpr DWORD kOptionJournal = 0x10;
 inline constexpr DWORD kOptionBgrOrBitmapOutput = 0x20;
 inline constexpr DWORD kOptionInvertBitmap = 0x40;
+// The driver's own raster engine draws the page instead of the platform engine.
+inline constexpr DWORD kOptionOwnRendering = 0x8000;
 inline constexpr DWORD kDefaultOptionFlags = 0x18;
 
 // layoutFlags

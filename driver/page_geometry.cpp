@@ -331,7 +331,7 @@ void ComputePageGeometry(const Devmode& devmode, PageGeometry* geometry, bool fr
 
     geometry->bitsPerPixel = static_cast<WORD>(pub.dmBitsPerPel);
     geometry->colourMode = static_cast<SHORT>(priv.colourMode);
-    geometry->renderFlags = 0;
+    geometry->renderFlags = (priv.optionFlags & kOptionOwnRendering) != 0 ? kOwnRendering : 0;
     geometry->status = kGeometryValid;
 }
 
