@@ -37,8 +37,13 @@ const std::string& EmbeddedDataFile() {
     return text;
 }
 
+std::filesystem::path DefaultOutputFile() {
+    return platform::PrinterFolder(kDefaultPrinterName) / kOutputFileName;
+}
+
 std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std::filesystem::path>& dataFile,
-                                                         std::string* error) {
+                                                         std::string* error,
+                                                         const std::optional<std::string>& output) {
     std::filesystem::path folder = platform::PrinterFolder(kDefaultPrinterName);
     std::error_code failure;
     std::filesystem::create_directories(folder, failure);
@@ -65,7 +70,8 @@ std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std
             }
         }
     }
-    platform::PrinterSetup setup{LibraryFolder() / "QLPRGI.DLL", used, (folder / kOutputFileName).string()};
+    platform::PrinterSetup setup{LibraryFolder() / "QLPRGI.DLL", used,
+                                 output ? *output : (folder / kOutputFileName).string()};
     if (!platform::InstallPrinter(kDefaultPrinterName, setup)) {
         *error = "cannot install the printer in " + folder.string();
         return std::nullopt;

@@ -16,6 +16,9 @@ constexpr char kUsage[] =
     "commands:\n"
     "  info    enable the driver for a printer and show its settings, page geometry,\n"
     "          capability records and device fonts\n"
+    "  decode  list a printer byte stream one command a line\n"
+    "  preview draw the paper a printer byte stream prints into a PNG\n"
+    "  print   print images and page descriptions through the driver\n"
     "\n"
     "qlpr COMMAND --help explains a command.\n";
 
@@ -35,5 +38,8 @@ int main(int argc, char** argv) {
     std::string command = args[0];
     args.erase(args.begin());
     if (command == "info") return qlpr::InfoCommand(args);
+    if (command == "decode") return qlpr::DecodeCommand(args);
+    if (command == "preview") return qlpr::PreviewCommand(args);
+    if (command == "print") return qlpr::PrintCommand(args);
     return qlpr::Fail("unknown command " + command + " (see qlpr --help)");
 }

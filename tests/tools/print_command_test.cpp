@@ -1,0 +1,195 @@
+// qlpr print, run as a user runs it.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PrintRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class QlprPrint : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(dir());
+        // A 16 x 4 one-bit page: two bars and a frame row.
+        Write("page.pbm",
+              "P1 16 4\n1111000011110000\n0000111100001111\n"
+              "1111111111111111\n1000000000000001\n");
+    }
+    fs::path dir() const { return root_.path() / "work"; }
+    fs::path Write(const std::string& name, const std::string& bytes) {
+        fs::path path = dir() / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    PrintRun Qlpr(const std::string& arguments) {
+        const fs::path errFile = root_.path() / "stderr.txt";
+        const std::string command = "cd " + dir().string() + " && " +
+                                    (testsupport::BinDir() / "qlpr").string() + " print " +
+                                    arguments + " 2>" + errFile.string();
+        PrintRun run;
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) return run;
+        char buffer[4096];
+        std::size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
+        const int status = pclose(pipe);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.err = ReadAll(errFile);
+        return run;
+    }
+    // The names in the work folder other than the inputs the test wrote.
+    std::vector<std::string> Leftovers(const std::vector<std::string>& inputs) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir())) {
+            const std::string name = entry.path().filename().string();
+            if (std::find(inputs.begin(), inputs.end(), name) == inputs.end())
+                names.push_back(name);
+        }
+        return names;
+    }
+    // A failed run: exit 1, one "qlpr: " line naming `what`, no output left.
+    void ExpectFailure(const std::string& arguments, const std::string& what,
+                       const std::vector<std::string>& inputs) {
+        const PrintRun run = Qlpr(arguments + " -o out.prn");
+        EXPECT_EQ(run.status, 1) << arguments;
+        EXPECT_EQ(run.err.rfind("qlpr: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_NE(run.err.find(what), std::string::npos) << arguments << " gave: " << run.err;
+        EXPECT_EQ(Leftovers(inputs), std::vector<std::string>{}) << arguments;
+    }
+
+    testsupport::ScopedStoreRoot root_;
+};
+
+TEST_F(QlprPrint, PrintsABitmapPageIntoTheOutputFile) {
+    const PrintRun run = Qlpr("page.pbm -o out.prn");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string stream = ReadAll(dir() / "out.prn");
+    ASSERT_FALSE(stream.empty());
+    EXPECT_EQ(stream.substr(0, 2), "\x1b@");  // the printer is initialised first
+    // The first row's dots reach the stream.
+    EXPECT_NE(stream.find("\xf0\xf0"), std::string::npos);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("printed 1 page, " + std::to_string(stream.size()) + " bytes"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(Leftovers({"page.pbm"}), std::vector<std::string>{"out.prn"});
+    struct stat info {};
+    ASSERT_EQ(stat((dir() / "out.prn").c_str(), &info), 0);
+    EXPECT_NE(info.st_mode & S_IRGRP, 0u) << "the job keeps the usual permissions";
+}
+
+TEST_F(QlprPrint, WritesToStandardOutputOrTheDefaultPrintersFile) {
+    const PrintRun piped = Qlpr("page.pbm -o -");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    ASSERT_EQ(Qlpr("page.pbm -o out.prn").status, 0);
+    EXPECT_EQ(piped.out, ReadAll(dir() / "out.prn"));
+
+    const PrintRun help = Qlpr("--help");
+    ASSERT_EQ(help.status, 0);
+    const std::size_t at = help.out.find("(default: ");
+    ASSERT_NE(at, std::string::npos) << help.out;
+    const fs::path fallback = help.out.substr(at + 10, help.out.find(')', at) - at - 10);
+    ASSERT_EQ(Qlpr("page.pbm").status, 0);
+    EXPECT_EQ(ReadAll(fallback), piped.out);
+}
+
+TEST_F(QlprPrint, EveryInputIsAPage) {
+    Write("rule.json", R"({"items": [{"type": "rectangle", "x": 0, "y": 0, "width": 576,
+                                      "height": 2}, {"type": "image", "file": "page.pbm", "y": 4}]})");
+    const PrintRun one = Qlpr("page.pbm -o one.prn");
+    const PrintRun three = Qlpr("page.pbm rule.json page.pbm --copies 1 -o three.prn");
+    ASSERT_EQ(three.status, 0) << three.err;
+    EXPECT_NE(three.err.find("printed 3 pages"), std::string::npos) << three.err;
+    EXPECT_GT(ReadAll(dir() / "three.prn").size(), 2 * ReadAll(dir() / "one.prn").size());
+}
+
+TEST_F(QlprPrint, OptionsChangeTheJob) {
+    ASSERT_EQ(Qlpr("page.pbm -o plain.prn").status, 0);
+    const PrintRun fitted = Qlpr("page.pbm --fit -o fitted.prn");
+    ASSERT_EQ(fitted.status, 0) << fitted.err;
+    EXPECT_GT(ReadAll(dir() / "fitted.prn").size(), 10 * ReadAll(dir() / "plain.prn").size());
+    const PrintRun copies = Qlpr("page.pbm --copies 2 --collate -o copies.prn");
+    ASSERT_EQ(copies.status, 0) << copies.err;
+    EXPECT_GT(ReadAll(dir() / "copies.prn").size(), ReadAll(dir() / "plain.prn").size());
+}
+
+TEST_F(QlprPrint, RefusesBadOptionsAndInputs) {
+    Write("bad.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 20));
+    Write("huge.pbm", "P4 60000 60000\n");
+    Write("short.pgm", "P5 10 10 255\nabc");
+    Write("bad.json", R"({"items": [{"type": "rectangle", "x": 0}]})");
+    Write("text.txt", "hello");
+    const std::vector<std::string> inputs = {"page.pbm",  "bad.png",  "huge.pbm",
+                                             "short.pgm", "bad.json", "text.txt"};
+    ExpectFailure("page.pbm --frobnicate", "unknown option --frobnicate", inputs);
+    ExpectFailure("page.pbm --copies 0", "--copies", inputs);
+    ExpectFailure("page.pbm --set nothing=1", "no device mode field nothing", inputs);
+    ExpectFailure("page.pbm --paper 12345", "no paper 12345", inputs);
+    ExpectFailure("page.pbm missing.png", "cannot read missing.png", inputs);
+    ExpectFailure("page.pbm bad.png", "bad.png: bad PNG", inputs);
+    ExpectFailure("huge.pbm", "too large", inputs);
+    ExpectFailure("short.pgm", "ends early", inputs);
+    ExpectFailure("bad.json", "bad.json: item 1", inputs);
+    ExpectFailure("text.txt", "not a PNG, BMP, PBM, PGM or PPM image", inputs);
+    ExpectFailure("page.pbm --data missing.ini", "no such data file", inputs);
+    ExpectFailure("", "at least one", inputs);
+}
+
+TEST_F(QlprPrint, AnOutputThatCannotBeWrittenFailsCleanly) {
+    fs::create_directories(dir() / "taken");
+    const PrintRun intoFolder = Qlpr("page.pbm -o taken");
+    EXPECT_EQ(intoFolder.status, 1);
+    EXPECT_NE(intoFolder.err.find("cannot write taken"), std::string::npos) << intoFolder.err;
+    EXPECT_TRUE(fs::is_empty(dir() / "taken"));
+    EXPECT_EQ(Leftovers({"page.pbm", "taken"}), std::vector<std::string>{});
+
+    const PrintRun nowhere = Qlpr("page.pbm -o no/such/folder/out.prn");
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_NE(nowhere.err.find("cannot write no/such/folder/out.prn"), std::string::npos)
+        << nowhere.err;
+
+    // A failed job leaves an existing output as it was.
+    Write("kept.prn", "old");
+    Write("broken.pbm", "P1 2 2 1");
+    EXPECT_EQ(Qlpr("page.pbm broken.pbm -o kept.prn").status, 1);
+    EXPECT_EQ(ReadAll(dir() / "kept.prn"), "old");
+}
+
+TEST_F(QlprPrint, ATallPageGetsAPaperLongEnough) {
+    // 576 x 4000 dots of ink, taller than the 80 mm roll's page.
+    Write("tall.pbm", "P4 576 4000\n" + std::string(72 * 4000, '\xff'));
+    const PrintRun tall = Qlpr("tall.pbm -o tall.prn");
+    ASSERT_EQ(tall.status, 0) << tall.err;
+    // Every row is sent: at least the raster bytes themselves.
+    EXPECT_GT(ReadAll(dir() / "tall.prn").size(), 72u * 4000);
+    // A chosen paper is kept, and the page is cut to it.
+    const PrintRun chosen = Qlpr("tall.pbm --paper 257 -o chosen.prn");
+    ASSERT_EQ(chosen.status, 0) << chosen.err;
+    EXPECT_LT(ReadAll(dir() / "chosen.prn").size(), 72u * 4000);
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+// The pages qlpr print makes of its inputs: an image file is a page of its
+// own; a page description (.json) lists images and filled rectangles in
+// drawing order, in dots:
+//
+//   { "items": [
+//       { "type": "image", "file": "logo.pbm", "x": 188, "y": 0 },
+//       { "type": "image", "file": "photo.png", "x": 0, "y": 120, "width": 576 },
+//       { "type": "rectangle", "x": 0, "y": 100, "width": 576, "height": 3,
+//         "colour": "#000000" } ] }
+//
+// An image's "width" and "height" are optional: with both it is scaled to
+// them, with one the other follows its aspect, with none it is printed one
+// pixel to one dot. A rectangle's colour defaults to black. File names are
+// relative to the description's folder.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "host/print_job.h"
+#include "tools/image_files.h"
+
+namespace qlpr {
+
+// Coordinates and sizes of a description stay within this, so that no
+// rectangle of the page overflows.
+inline constexpr long kMaxCoordinate = 1L << 20;
+// A description may list at most this many items.
+inline constexpr std::size_t kMaxPageItems = 10000;
+
+struct PageContent {
+    host::Page page;
+    LONG bottom = 0;  // the lowest row anything reaches, exclusive
+};
+
+// The image scaled onto `target` (page-image coordinates).
+host::PageImage PlaceImage(DecodedImage image, RECTL target);
+
+// A page of one image at the top left, one pixel to one dot, or scaled to
+// `fitWidth` keeping its aspect when that is above 0.
+PageContent ImagePage(DecodedImage image, LONG fitWidth);
+
+// Parses a page description; image files are read relative to `folder`.
+std::optional<PageContent> ParsePageDescription(const std::string& text,
+                                                const std::filesystem::path& folder,
+                                                std::string* error);
+
+// A page from an input file: a description when its name ends in .json,
+// else an image. Errors name the file.
+std::optional<PageContent> LoadPage(const std::filesystem::path& input, LONG fitWidth,
+                                    std::string* error);
+
+}  // namespace qlpr

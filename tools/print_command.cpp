@@ -1,0 +1,427 @@
+// qlpr print: prints images and page descriptions through the driver, the
+// way the operating system's print path does: the engine's document loop
+// (host/) drives QLPRGI.DLL, which sends its bands and commands through
+// QLPRCMND.DLL into the printer's job output.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/device_instance.h"
+#include "driver/settings.h"
+#include "host/driver_host.h"
+#include "host/print_job.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "platform/spooler.h"
+#include "platform/wide.h"
+#include "tools/commands.h"
+#include "tools/page_description.h"
+#include "tools/preview.h"
+#include "tools/print_options.h"
+#include "tools/printer_setup.h"
+
+namespace qlpr {
+namespace {
+
+std::string PrintHelp() {
+    return "usage: qlpr print [options] INPUT... [-o OUT]\n"
+           "\n"
+           "Prints every INPUT as one page through the printer driver, as an application\n"
+           "printing to the default printer \"QLPR Receipt 80\" would. An INPUT is an image\n"
+           "(PNG, BMP, PBM, PGM or PPM), placed at the top left one pixel to one dot, or a\n"
+           "page description (.json: images and filled rectangles in dots, see README.md).\n"
+           "A page taller than the paper is printed on a user paper long enough for it,\n"
+           "unless the paper is chosen by --paper or --set.\n"
+           "\n"
+           "  -o OUT                 the job's output: a file, or - for standard output\n"
+           "                         (default: " +
+           DefaultOutputFile().string() +
+           ")\n"
+           "  --data FILE            the printer's INI data file (default: the embedded\n"
+           "                         example of an 80 mm, 203 dpi model)\n"
+           "  --fit                  scale images to the page width, keeping their aspect\n"
+           "  --preview FILE.png     also write a picture of the printed paper\n"
+           "  --copies N             copies, 1 to 999\n"
+           "  --collate              print copies as whole sets\n"
+           "  --reverse              print the pages last first\n"
+           "  --dualside 1|2|3       one-sided (1) or the two two-sided modes\n"
+           "  --orientation portrait|landscape\n"
+           "  --rotation 0|90|180|270\n"
+           "  --pages-per-sheet 1|2|4\n"
+           "  --paper CODE           the paper by its code (qlpr info shows the current one)\n"
+           "  --bits 1|8|24          bits per pixel of the rendered page (the driver settles\n"
+           "                         them by the dither: 5 gives 24, 260 gives 8, others 1)\n"
+           "  --dither 5|257|258|260 error diffusion, 4x4 or 8x8 halftone, grey levels\n"
+           "  --colour               two-colour printing\n"
+           "  --cut-mask N           events that cut the paper (1 document start, 2 page\n"
+           "  --feed-mask N          start, 4 page end, 8 document end); either selects the\n"
+           "                         custom paper source 700, whose feeds are the device\n"
+           "                         mode's feedLength1..8\n"
+           "  --drawer1-mask N, --drawer2-mask N\n"
+           "                         events that kick a cash drawer\n"
+           "  --skip-blank none|top|bottom|both\n"
+           "                         leave out blank rows at the page's top or bottom\n"
+           "  --bitmap-output        every page becomes a bitmap file in the job\n"
+           "  --own-rendering        the driver draws the page with its own engine\n"
+           "  --set NAME=VALUE       any device mode field, by the name qlpr info shows\n"
+           "  --help                 this text\n"
+           "\n"
+           "The printer lives under $QLPR_ROOT (default $XDG_STATE_HOME/qlpr or\n"
+           "~/.local/state/qlpr). Progress and a summary go to standard error. Exit status\n"
+           "0, or 1 with one line on standard error and no output file.\n";
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Phase times on standard error when QLPR_PRINT_TIMES is set, to see where
+// a job's time goes.
+class PhaseTimer {
+  public:
+    PhaseTimer() : enabled_(std::getenv("QLPR_PRINT_TIMES") != nullptr), last_(Clock::now()) {}
+    void Mark(const char* phase) {
+        if (!enabled_) return;
+        const auto now = Clock::now();
+        std::fprintf(stderr, "qlpr: %-10s %8.3f ms\n", phase,
+                     std::chrono::duration<double, std::milli>(now - last_).count());
+        last_ = now;
+    }
+
+  private:
+    bool enabled_;
+    Clock::time_point last_;
+};
+
+// The job is written to a file beside its destination and renamed onto it
+// only when the whole job succeeded; otherwise the file goes.
+class TemporaryOutput {
+  public:
+    static std::optional<TemporaryOutput> Create(const std::filesystem::path& destination,
+                                                 std::string* error) {
+        std::filesystem::path folder = destination.parent_path();
+        if (folder.empty()) folder = ".";
+        std::string hidden = destination.filename().string();
+        hidden.insert(hidden.begin(), '.');
+        hidden.append(".XXXXXX");
+        std::string pattern = (folder / hidden).string();
+        const int fd = mkstemp(pattern.data());
+        if (fd < 0) {
+            *error = "cannot write " + destination.string() + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        // The finished job gets the permissions of any file the user creates.
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+        close(fd);
+        return TemporaryOutput(pattern);
+    }
+    TemporaryOutput(TemporaryOutput&& other) noexcept : path_(std::move(other.path_)) {
+        other.path_.clear();
+    }
+    TemporaryOutput& operator=(TemporaryOutput&&) = delete;
+    ~TemporaryOutput() {
+        if (path_.empty()) return;
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+    bool MoveTo(const std::filesystem::path& destination, std::string* error) {
+        std::error_code failure;
+        std::filesystem::rename(path_, destination, failure);
+        if (failure) {
+            *error = "cannot write " + destination.string() + ": " + failure.message();
+            return false;
+        }
+        path_.clear();
+        return true;
+    }
+
+  private:
+    explicit TemporaryOutput(std::filesystem::path path) : path_(std::move(path)) {}
+    std::filesystem::path path_;
+};
+
+// qlpr is built from the driver's own sources, so it may read the device
+// mode the driver validated (after checking the instance's signatures).
+const DeviceInstance* InstanceOf(DHPDEV pdev) {
+    const auto* instance = reinterpret_cast<const DeviceInstance*>(pdev);
+    if (instance == nullptr || instance->signature != kInstanceSignature ||
+        instance->signatureEnd != kInstanceSignature)
+        return nullptr;
+    return instance;
+}
+
+std::unique_ptr<host::Device> EnableDevice(const host::DriverHost& driver, HANDLE printer,
+                                           const Devmode* devmode, std::string* error) {
+    auto device = host::Device::Enable(driver, printer, kDefaultPrinterName,
+                                       devmode ? &devmode->pub : nullptr, error);
+    if (!device) {
+        *error = "the driver could not be enabled for this printer (bad data file?): " + *error;
+        return nullptr;
+    }
+    if (InstanceOf(device->pdev()) == nullptr) {
+        *error = "the driver returned an unknown device";
+        return nullptr;
+    }
+    return device;
+}
+
+// A page taller than the paper is printed on a user paper of the printer
+// ("CustomPaper"), as a user who defines a longer form would: the custom
+// size (code 256) keeps the model's printable height, a user paper's
+// printable height follows its length. It has the current paper's width and
+// is long enough for `rows` dots; it is the printer's only user paper.
+constexpr SHORT kLongPaperCode = 30000;
+
+bool StoreLongPaper(HANDLE printer, const Devmode& validated, LONG rows, LONG dpi,
+                    std::string* error) {
+    const PaperRecord& paper = validated.priv.pagePaper;
+    const long long printed =
+        (static_cast<long long>(rows) * 254 + dpi - 1) / std::max<LONG>(dpi, 1);
+    CustomPaperRecord record{};
+    const std::u16string name = u"qlpr print long page";
+    std::copy(name.begin(), name.end(), record.name);
+    record.width = paper.width;
+    record.length = static_cast<LONG>(printed + paper.marginTop + paper.marginBottom);
+    record.code = kLongPaperCode;
+    if (SetPrinterDataW(printer, reinterpret_cast<LPCWSTR>(u"CustomPaper"), REG_BINARY,
+                        reinterpret_cast<const BYTE*>(&record), sizeof record) != 0) {
+        *error = "cannot store a paper long enough for the pages";
+        return false;
+    }
+    return true;
+}
+
+std::u16string ProfileString(const char16_t* section, const char16_t* key,
+                             const std::filesystem::path& dataFile) {
+    std::vector<char16_t> buffer(32768);
+    const std::u16string file = platform::FromUtf8(dataFile.string());
+    const DWORD length = GetPrivateProfileStringW(
+        reinterpret_cast<LPCWSTR>(section), reinterpret_cast<LPCWSTR>(key),
+        reinterpret_cast<LPCWSTR>(u""), reinterpret_cast<LPWSTR>(buffer.data()),
+        static_cast<DWORD>(buffer.size()), reinterpret_cast<LPCWSTR>(file.c_str()));
+    return std::u16string(buffer.data(), length);
+}
+
+// The paper-size code of a paper entry: its second number.
+std::optional<long> PaperCode(const std::u16string& value) {
+    const std::string text = platform::ToUtf8(value);
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) return std::nullopt;
+    std::string code = text.substr(comma + 1, text.find(',', comma + 1) - comma - 1);
+    code.erase(std::remove(code.begin(), code.end(), ' '), code.end());
+    std::optional<long long> number = ParseInteger(code, -32768, 32767);
+    if (!number) return std::nullopt;
+    return static_cast<long>(*number);
+}
+
+// Whether the printer's data file lists a paper of this code (the driver
+// would print an unknown code on its default paper without a word).
+bool DataFileHasPaper(const std::filesystem::path& dataFile, long code) {
+    const std::u16string value = ProfileString(u"printer", u"paper", dataFile);
+    if (value.rfind(u"LIST", 0) != 0) return PaperCode(value) == code;
+    const std::u16string keys = ProfileString(u"paper", nullptr, dataFile);
+    for (std::size_t at = 0; at < keys.size();) {
+        const std::size_t end = std::min(keys.find(u'\0', at), keys.size());
+        const std::u16string key = keys.substr(at, end - at);
+        if (!key.empty() && PaperCode(ProfileString(u"paper", key.c_str(), dataFile)) == code)
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+std::optional<std::vector<BYTE>> ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool CopyToStandardOutput(const std::vector<BYTE>& stream, std::string* error) {
+    std::size_t done = 0;
+    while (done < stream.size()) {
+        const ssize_t wrote = write(STDOUT_FILENO, stream.data() + done, stream.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            *error =
+                std::string("cannot write the job to standard output: ") + std::strerror(errno);
+            return false;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+bool WritePreview(const std::vector<BYTE>& stream, int lineBytes, const std::string& path,
+                  std::string* error) {
+    PreviewOptions preview;
+    preview.lineBytes = std::clamp(lineBytes, 1, 4096);
+    std::string why;
+    const bool written =
+        WritePreviewPng(std::vector<unsigned char>(stream.begin(), stream.end()), preview, path, &why);
+    ReleasePreviewFonts();
+    if (!written) *error = "cannot write the preview " + path + ": " + why;
+    return written;
+}
+
+class Progress {
+  public:
+    explicit Progress(std::size_t pages)
+        : pages_(pages), shown_(pages > 1 && isatty(STDERR_FILENO)) {}
+    void Page(std::size_t page) {
+        if (shown_) std::fprintf(stderr, "\rqlpr: page %zu of %zu", page, pages_);
+    }
+    void Done() {
+        if (shown_) std::fprintf(stderr, "\r\033[K");
+    }
+
+  private:
+    std::size_t pages_;
+    bool shown_;
+};
+
+// Runs the document loop: the device is enabled with the options' device
+// mode, every page drawn band by band, the job ended.
+// `lineBytes` receives the bytes of one printed line, for the preview.
+bool RunJob(const PrintOptions& options, HANDLE printer, const std::filesystem::path& dataFile,
+            PhaseTimer& timer, int* lineBytes, std::string* error) {
+    auto driver = host::DriverHost::Load(LibraryFolder() / "QLPRGI.DLL", error);
+    if (!driver) return false;
+    // The printer's own defaults, as the driver builds them, with the options on top.
+    auto device = EnableDevice(*driver, printer, nullptr, error);
+    if (!device) return false;
+    Devmode devmode = InstanceOf(device->pdev())->devmode;
+    ApplyPrintOptions(options, &devmode);
+    if (std::memcmp(&devmode, &InstanceOf(device->pdev())->devmode, sizeof devmode) != 0) {
+        device.reset();
+        device = EnableDevice(*driver, printer, &devmode, error);
+        if (!device) return false;
+    }
+    const Devmode& validated = InstanceOf(device->pdev())->devmode;
+    if (options.paper && !DataFileHasPaper(dataFile, *options.paper)) {
+        *error = "--paper: the printer has no paper " + std::to_string(*options.paper);
+        return false;
+    }
+    timer.Mark("enable");
+
+    const auto pageWidth = static_cast<LONG>(device->gdiInfo().ulHorzRes);
+    std::vector<host::Page> pages;
+    LONG bottom = 0;
+    for (const std::string& input : options.inputs) {
+        std::optional<PageContent> content = LoadPage(input, options.fit ? pageWidth : 0, error);
+        if (!content) return false;
+        bottom = std::max(bottom, content->bottom);
+        pages.push_back(std::move(content->page));
+    }
+    timer.Mark("load");
+
+    if (!options.PaperChosen() && bottom > static_cast<LONG>(device->gdiInfo().ulVertRes)) {
+        if (!StoreLongPaper(printer, validated, bottom,
+                            static_cast<LONG>(device->gdiInfo().ulLogPixelsY), error))
+            return false;
+        Devmode longer = devmode;
+        longer.pub.dmPaperSize = kLongPaperCode;
+        longer.pub.dmFields |= DM_PAPERSIZE;
+        device.reset();
+        device = EnableDevice(*driver, printer, &longer, error);
+        if (!device) return false;
+        timer.Mark("lengthen");
+    }
+
+    *lineBytes = static_cast<int>((device->gdiInfo().ulHorzRes + 7) / 8);
+    auto job = host::PrintJob::Start(*device, u"qlpr print", 1, error);
+    if (!job) return false;
+    Progress progress(pages.size());
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        progress.Page(i + 1);
+        if (!job->PrintPage(pages[i], error)) {
+            progress.Done();
+            return false;
+        }
+    }
+    progress.Done();
+    const bool ended = job->End(error);
+    job.reset();
+    timer.Mark("print");
+    return ended;
+}
+
+std::string Summary(std::size_t pages, std::size_t bytes, Clock::time_point start) {
+    char line[160];
+    std::snprintf(line, sizeof line, "qlpr: printed %zu page%s, %zu bytes in %.3f s\n", pages,
+                  pages == 1 ? "" : "s", bytes,
+                  std::chrono::duration<double>(Clock::now() - start).count());
+    return line;
+}
+
+}  // namespace
+
+int PrintCommand(const std::vector<std::string>& args) {
+    const auto start = Clock::now();
+    PhaseTimer timer;
+    std::string error;
+    std::optional<PrintOptions> options = ParsePrintOptions(args, &error);
+    if (!options) return Fail(error);
+    if (options->help) {
+        std::cout << PrintHelp();
+        return 0;
+    }
+    for (const std::string& input : options->inputs) {
+        if (!std::filesystem::is_regular_file(input)) return Fail("cannot read " + input);
+    }
+
+    const bool toStandardOutput = options->output && *options->output == "-";
+    const std::filesystem::path destination = options->output && !toStandardOutput
+                                                  ? std::filesystem::path(*options->output)
+                                                  : DefaultOutputFile();
+    std::optional<std::filesystem::path> data;
+    if (options->dataFile) data = std::filesystem::path(*options->dataFile);
+    // The default output's folder is the printer's; a failure to make it
+    // shows as the output that cannot be written.
+    std::error_code ignored;
+    std::filesystem::create_directories(DefaultOutputFile().parent_path(), ignored);
+    std::optional<TemporaryOutput> output = TemporaryOutput::Create(destination, &error);
+    if (!output) return Fail(error);
+    const std::optional<std::filesystem::path> dataFile =
+        SetUpDefaultPrinter(data, &error, output->path().string());
+    if (!dataFile) return Fail(error);
+    timer.Mark("setup");
+
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(reinterpret_cast<LPCWSTR>(kDefaultPrinterName), &printer, nullptr))
+        return Fail("cannot open the default printer");
+    int lineBytes = 0;
+    const bool printed = RunJob(*options, printer, *dataFile, timer, &lineBytes, &error);
+    ClosePrinter(printer);
+    if (!printed) return Fail(error);
+
+    std::error_code failure;
+    const std::uintmax_t bytes = std::filesystem::file_size(output->path(), failure);
+    if (failure) return Fail("cannot read the job back from " + output->path().string());
+    if (options->preview || toStandardOutput) {
+        std::optional<std::vector<BYTE>> stream = ReadBytes(output->path());
+        if (!stream) return Fail("cannot read the job back from " + output->path().string());
+        if (options->preview && !WritePreview(*stream, lineBytes, *options->preview, &error))
+            return Fail(error);
+        if (toStandardOutput && !CopyToStandardOutput(*stream, &error)) return Fail(error);
+    }
+    if (!toStandardOutput && !output->MoveTo(destination, &error)) return Fail(error);
+    timer.Mark("finish");
+    std::cerr << Summary(options->inputs.size(), static_cast<std::size_t>(bytes), start);
+    return 0;
+}
+
+}  // namespace qlpr
