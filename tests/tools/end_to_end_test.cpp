@@ -595,6 +595,33 @@ TEST_F(EndToEnd, TwoColourRowsAreBlankOnlyInBothPlanes) {
     EXPECT_EQ(Difference(light, PlaneOf(pages[0], 2)), "");
 }
 
+// ---- The engine's drawing and the driver's own engine agree --------------
+
+// Unscaled black-and-white images and solid rectangles are exact on both
+// paths, so the printer streams are the same byte for byte, at every band
+// depth.
+TEST_F(EndToEnd, OwnRenderingPrintsTheSameStreamAsTheEnginesDrawing) {
+    WriteDots("noise.pbm", e2e::RandomDots(300, 120, 23, 40, 3, 5));
+    WriteDots("shapes.pbm", e2e::Structured(200, 64));
+    WriteText("page.json", R"({"items": [
+        {"type": "image", "file": "noise.pbm", "x": 17, "y": 9},
+        {"type": "rectangle", "x": 0, "y": 140, "width": 576, "height": 3},
+        {"type": "image", "file": "shapes.pbm", "x": 301, "y": 150},
+        {"type": "rectangle", "x": 40, "y": 230, "width": 97, "height": 11,
+         "colour": "#000000"}]})");
+    for (const std::string depth : {"", " --bits 8 --dither 260", " --bits 24 --dither 260"}) {
+        std::string streams[2];
+        for (int own = 0; own < 2; ++own) {
+            const std::string arguments =
+                "print page.json" + depth + (own ? " --own-rendering" : "") + " -o job.prn";
+            ASSERT_EQ(Qlpr(arguments), 0) << arguments << ": " << Errors();
+            streams[own] = Read(dir() / "job.prn");
+        }
+        EXPECT_GT(streams[0].size(), 1000u) << depth;
+        EXPECT_TRUE(streams[0] == streams[1]) << "own rendering differs:" << depth;
+    }
+}
+
 // ---- The README's commands -----------------------------------------------
 
 TEST_F(EndToEnd, MainJobAndReadmeReceiptRun) {
