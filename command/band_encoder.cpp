@@ -144,14 +144,15 @@ void SendTextLine(Walk& walk) {
         for (std::size_t i = first; i < end; ++i) {
             const WORD kind = items[i].fontId;
             if ((IsBarcodeItem(kind) || IsTwoDimensionalItem(kind)) && SendOne(walk, items[i]))
-                symbolHeight = std::max(symbolHeight, items[i].height);
+                symbolHeight = std::max(symbolHeight, LONG{items[i].height});
         }
         walk.itemIndex = end;
         LONG textHeight = 0;
         for (std::size_t i = first; i < end; ++i) {
             const WORD kind = items[i].fontId;
             if (IsFontItem(kind)) {
-                if (SendOne(walk, items[i])) textHeight = std::max(textHeight, items[i].height);
+                if (SendOne(walk, items[i]))
+                    textHeight = std::max(textHeight, LONG{items[i].height});
             } else if (kind == kControlItem || kind == kHexCommandItem) {
                 SendOne(walk, items[i]);
             }
