@@ -232,16 +232,7 @@ class ClipSpans {
   public:
     void Add(const RECTL& rect) { rects_.push_back(rect); }
     bool Empty() const { return rects_.empty(); }
-    RECTL Bounds() const {
-        RECTL bounds = rects_[0];
-        for (const RECTL& r : rects_) {
-            bounds.left = std::min(bounds.left, r.left);
-            bounds.top = std::min(bounds.top, r.top);
-            bounds.right = std::max(bounds.right, r.right);
-            bounds.bottom = std::max(bounds.bottom, r.bottom);
-        }
-        return bounds;
-    }
+    RECTL Bounds() const { return BoundsOf(rects_); }
     void Row(LONG y, std::vector<Span>* spans) const {
         spans->clear();
         for (const RECTL& r : rects_)

@@ -110,14 +110,7 @@ ClipRegion::ClipRegion(std::vector<RECTL> rectangles) : state_(std::make_unique<
         clip.iDComplexity = DC_TRIVIAL;
         clip.iFComplexity = FC_RECT;
     } else {
-        RECTL bounds = rectangles[0];
-        for (const RECTL& r : rectangles) {
-            bounds.left = std::min(bounds.left, r.left);
-            bounds.top = std::min(bounds.top, r.top);
-            bounds.right = std::max(bounds.right, r.right);
-            bounds.bottom = std::max(bounds.bottom, r.bottom);
-        }
-        clip.rclBounds = bounds;
+        clip.rclBounds = BoundsOf(rectangles);
         clip.iDComplexity = rectangles.size() == 1 ? DC_RECT : DC_COMPLEX;
         clip.iFComplexity = rectangles.size() == 1 ? FC_RECT : FC_COMPLEX;
     }
@@ -278,6 +271,17 @@ bool LookupBrushPattern(const BRUSHOBJ* brush, BrushPattern* pattern) {
     pattern->height = state->height;
     pattern->colours = state->pattern.data();
     return true;
+}
+
+RECTL BoundsOf(const std::vector<RECTL>& rects) {
+    RECTL bounds = rects[0];
+    for (const RECTL& r : rects) {
+        bounds.left = std::min(bounds.left, r.left);
+        bounds.top = std::min(bounds.top, r.top);
+        bounds.right = std::max(bounds.right, r.right);
+        bounds.bottom = std::max(bounds.bottom, r.bottom);
+    }
+    return bounds;
 }
 
 }  // namespace host

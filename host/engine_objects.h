@@ -106,4 +106,7 @@ QLPR_EXPORT bool LookupBrushPattern(const BRUSHOBJ* brush, BrushPattern* pattern
 // when nothing clips.
 QLPR_EXPORT std::vector<RECTL> ClipRectangles(CLIPOBJ* clip, bool* trivial);
 
+// The smallest rectangle holding all of `rects` (at least one).
+RECTL BoundsOf(const std::vector<RECTL>& rects);
+
 }  // namespace host

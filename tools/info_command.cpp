@@ -92,17 +92,6 @@ bool StorePrinterData(HANDLE printer, const std::optional<std::vector<BYTE>>& bl
     return true;
 }
 
-// qlpr is built from the driver's own sources, so it may read the instance
-// the driver handed out (after checking its signatures) to show what only
-// the driver holds.
-const DeviceInstance* InstanceOf(DHPDEV pdev) {
-    const auto* instance = reinterpret_cast<const DeviceInstance*>(pdev);
-    if (instance == nullptr || instance->signature != kInstanceSignature ||
-        instance->signatureEnd != kInstanceSignature)
-        return nullptr;
-    return instance;
-}
-
 std::string FontLines(const DeviceInstance& instance) {
     std::string out;
     for (DWORD i = 0; i < instance.deviceFontCount; ++i) {

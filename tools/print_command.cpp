@@ -154,16 +154,6 @@ class TemporaryOutput {
     std::filesystem::path path_;
 };
 
-// qlpr is built from the driver's own sources, so it may read the device
-// mode the driver validated (after checking the instance's signatures).
-const DeviceInstance* InstanceOf(DHPDEV pdev) {
-    const auto* instance = reinterpret_cast<const DeviceInstance*>(pdev);
-    if (instance == nullptr || instance->signature != kInstanceSignature ||
-        instance->signatureEnd != kInstanceSignature)
-        return nullptr;
-    return instance;
-}
-
 std::unique_ptr<host::Device> EnableDevice(const host::DriverHost& driver, HANDLE printer,
                                            const Devmode* devmode, std::string* error) {
     auto device = host::Device::Enable(driver, printer, kDefaultPrinterName,

@@ -79,4 +79,12 @@ std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std
     return used;
 }
 
+const DeviceInstance* InstanceOf(DHPDEV pdev) {
+    const auto* instance = reinterpret_cast<const DeviceInstance*>(pdev);
+    if (instance == nullptr || instance->signature != kInstanceSignature ||
+        instance->signatureEnd != kInstanceSignature)
+        return nullptr;
+    return instance;
+}
+
 }  // namespace qlpr

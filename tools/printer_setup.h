@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "driver/device_instance.h"
+
 namespace qlpr {
 
 inline constexpr char16_t kDefaultPrinterName[] = u"QLPR Receipt 80";
@@ -28,5 +30,10 @@ std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std
 
 // The default printer's job output: a file in its folder.
 std::filesystem::path DefaultOutputFile();
+
+// The driver's instance behind a device handle, or null when its signatures
+// do not check. qlpr is built from the driver's own sources, so it may read
+// what only the driver holds (the validated device mode, the geometry).
+const DeviceInstance* InstanceOf(DHPDEV pdev);
 
 }  // namespace qlpr

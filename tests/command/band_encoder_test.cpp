@@ -12,10 +12,6 @@ namespace {
 
 using namespace std::string_literals;
 
-const std::string kDocStart = "\x1B\x40\x1B\x32"s;
-const std::string kPageStart = "\x1F\x60\x00\x1B\x53"s;
-const std::string kDocEnd = "\x1B\x40"s;
-
 // A one-bit bitmap, rows `stride` bytes apart, white to begin with.
 struct Bitmap {
     LONG width = 0;
@@ -89,7 +85,7 @@ protected:
         }
         EXPECT_EQ(CmndEndPage(pdev_), 1);
         const std::string stream = End();
-        const std::string head = kDocStart + kPageStart;
+        const std::string head = kDocStart + kPageStartOneSided;
         if (stream.compare(0, head.size(), head) != 0 || stream.size() < head.size() + 2 ||
             stream.compare(stream.size() - kDocEnd.size(), kDocEnd.size(), kDocEnd) != 0)
             return "<unexpected groups>";

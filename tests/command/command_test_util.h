@@ -36,6 +36,11 @@ WORD CmndExtEscape(ExtPdev* job, DWORD code, DWORD size, const void* data, DWORD
 
 namespace cmdtest {
 
+// The groups of a one-page job with every mask zero and dualside 1.
+inline const std::string kDocStart("\x1B\x40\x1B\x32", 4);
+inline const std::string kPageStartOneSided("\x1F\x60\x00\x1B\x53", 5);
+inline const std::string kDocEnd("\x1B\x40", 2);
+
 inline Devmode PlainDevmode() {
     Devmode mode{};
     mode.pub.dmSize = sizeof(DEVMODEW);

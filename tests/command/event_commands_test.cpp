@@ -11,10 +11,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// Groups of a one-page job with every mask zero and dualside 1.
-const std::string kDocStart = "\x1B\x40\x1B\x32"s;
-const std::string kPageStartOneSided = "\x1F\x60\x00\x1B\x53"s;
-const std::string kDocEnd = "\x1B\x40"s;
 const std::string kPrintLine = "\x1B\x4A\x00"s;
 const std::string kDrawer1 = "\x1B\x70\x00\x0A\x64"s;
 const std::string kDrawer2 = "\x1B\x70\x01\x0A\x64"s;
