@@ -2,10 +2,9 @@
 // the transfer they (and EngStretchBlt) share.
 //
 // A transfer maps every destination pixel onto a source pixel (nearest
-// sample, or cairo's smoothing filter when a halftoned stretch asks for
-// it). Nearest sampling uses the driver's own centre rule rather than
-// cairo's nearest filter, so that both engines pick the same source pixels
-// and unscaled copies skip cairo altogether. A transfer reads the source as
+// sample, or the smoothing filter when a halftoned stretch asks for it).
+// Nearest sampling uses the driver's own centre rule, so that both engines
+// pick the same source pixels. A transfer reads the source as
 // COLOURs once per distinct source row and combines them into the
 // destination's format span by span, the spans being the clip's rectangles
 // merged row by row (so overlapping clip rectangles draw a pixel once).
@@ -14,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -307,12 +307,11 @@ void CopyBitRow(const Transfer& t, BYTE* row, const BYTE* sourceRow, LONG source
 
 }  // namespace
 
-// Copies `count` bits from `source` (starting at bit `sourceBit`, the most
-// significant bit of a byte first) to `dest` (at `destBit`), inverted when
-// asked, leaving the destination's other bits as they were. Reads only
-// bytes holding copied bits.
-void CopyBits(BYTE* dest, std::int64_t destBit, const BYTE* source, std::int64_t sourceBit,
-              std::int64_t count, bool invert) {
+namespace {
+
+// CopyBits for fewer than eight bits, or up to the next destination byte.
+void CopyFewBits(BYTE* dest, std::int64_t destBit, const BYTE* source, std::int64_t sourceBit,
+                 std::int64_t count, bool invert) {
     while (count > 0) {
         const int destOffset = static_cast<int>(destBit & 7);
         const int take = static_cast<int>(std::min<std::int64_t>(8 - destOffset, count));
@@ -332,6 +331,38 @@ void CopyBits(BYTE* dest, std::int64_t destBit, const BYTE* source, std::int64_t
     }
 }
 
+}  // namespace
+
+// Copies `count` bits from `source` (starting at bit `sourceBit`, the most
+// significant bit of a byte first) to `dest` (at `destBit`), inverted when
+// asked, leaving the destination's other bits as they were. Reads only
+// bytes holding copied bits. Whole destination bytes are written at once:
+// copied (or inverted) as they are when source and destination share their
+// bit phase, else each put together from two neighbouring source bytes.
+void CopyBits(BYTE* dest, std::int64_t destBit, const BYTE* source, std::int64_t sourceBit,
+              std::int64_t count, bool invert) {
+    const std::int64_t head = std::min<std::int64_t>(count, (8 - (destBit & 7)) & 7);
+    CopyFewBits(dest, destBit, source, sourceBit, head, invert);
+    destBit += head;
+    sourceBit += head;
+    count -= head;
+
+    const auto bytes = static_cast<std::size_t>(count >> 3);
+    BYTE* to = dest + (destBit >> 3);
+    const BYTE* from = source + (sourceBit >> 3);
+    const int phase = static_cast<int>(sourceBit & 7);
+    const BYTE flip = invert ? 0xFF : 0x00;
+    if (phase == 0 && !invert) {
+        std::memcpy(to, from, bytes);
+    } else if (phase == 0) {
+        for (std::size_t i = 0; i < bytes; ++i) to[i] = static_cast<BYTE>(~from[i]);
+    } else {
+        for (std::size_t i = 0; i < bytes; ++i)
+            to[i] = static_cast<BYTE>((from[i] << phase | from[i + 1] >> (8 - phase)) ^ flip);
+    }
+    const auto whole = static_cast<std::int64_t>(bytes) * 8;
+    CopyFewBits(dest, destBit + whole, source, sourceBit + whole, count - whole, invert);
+}
 
 BYTE ApplyRop3(BYTE rop3, BYTE pattern, BYTE source, BYTE dest) {
     switch (rop3) {

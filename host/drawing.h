@@ -87,11 +87,12 @@ struct AxisMap {
 };
 
 // Colours of destination pixels [left, right) x [top, bottom), row after
-// row, sampled from `source` with a smoothing filter (cairo's good filter:
-// bilinear, box-filtered when shrinking) between the nearest samples; source
-// pixels outside `sourceLimit` (within the surface) are not read, the
-// edges repeating instead. False when the areas are beyond what cairo
-// draws, or memory runs out; the caller then samples nearest pixels.
+// row, sampled from `source` through a smoothing filter: bilinear between
+// pixel centres when enlarging, the average of the pixels under each
+// destination pixel when shrinking (separately along each axis). Source
+// pixels outside `sourceLimit` (within the surface) are not read, the edges
+// repeating instead. False when memory runs out; the caller then samples
+// nearest pixels.
 bool SmoothSample(const SourceReader& source, const AxisMap& xMap, const AxisMap& yMap,
                   const RECTL& sourceLimit, const RECTL& area, std::vector<ULONG>* colours);
 

@@ -60,10 +60,10 @@ QLPR_EXPORT BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CL
 // - a destination rectangle that passes the destination's edges is cut, the
 //   source being sampled as if it were not; a destination pixel whose
 //   sample falls outside the source is left alone;
-// - HALFTONE smooths (cairo's good filter) and, into one bit, dithers with
-//   an 8x8 ordered pattern (Bayer) anchored at `halftoneOrigin` (the
-//   destination's origin when null), pure black and pure white staying
-//   exact; any other mode takes the nearest pixel, and into one bit only
+// - HALFTONE smooths (bilinear when enlarging, averaging when shrinking)
+//   and, into one bit, dithers with an 8x8 ordered pattern (Bayer)
+//   anchored at `halftoneOrigin` (the destination's origin when null), pure
+//   black and pure white staying exact; any other mode takes the nearest pixel, and into one bit only
 //   pure white is white;
 // - the mask and the colour adjustment are not looked at.
 

@@ -1,9 +1,8 @@
-// The engine's stretching service, and the smoothing filter (cairo) that a
+// The engine's stretching service, and the smoothing filter that a
 // halftoned stretch samples through.
 
-#include <cairo.h>
-
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -15,42 +14,72 @@ namespace host {
 
 namespace {
 
-// The largest image side cairo draws.
-constexpr std::int64_t kCairoMaxSide = 32767;
+// The source pixels one destination pixel is made of, with their weights
+// (summing to one).
+struct Footprint {
+    std::size_t first;  // index into AxisFilter::taps
+    std::size_t count;
+};
 
-// The source pixels [from, to) along one axis that the destination pixels
-// [first, last) sample, widened by one each way for the filter and kept
-// inside [low, high).
-void SourceSpan(const AxisMap& map, LONG first, LONG last, LONG low, LONG high, LONG* from,
-                LONG* to) {
-    std::int64_t a = map.Sample(first);
-    std::int64_t b = map.Sample(last - 1);
-    if (a > b) std::swap(a, b);
-    *from = static_cast<LONG>(std::max<std::int64_t>(a - 1, low));
-    *to = static_cast<LONG>(std::min<std::int64_t>(b + 2, high));
-}
+// A separable filter along one axis: for each destination pixel of
+// [first, last), the source pixels it averages. Enlarging interpolates
+// between the two nearest pixel centres (bilinear); shrinking averages the
+// pixels under the destination pixel's footprint (a box as wide as the
+// scale). Samples beyond [low, high) take the edge pixel.
+struct AxisFilter {
+    struct Tap {
+        LONG source;
+        float weight;
+    };
+    std::vector<Footprint> pixels;
+    std::vector<Tap> taps;
+    LONG lowest = 0;   // the source pixels read, [lowest, highest]
+    LONG highest = 0;
 
-// Pattern-space coordinate (within the source image starting at `from`) of
-// destination coordinate `dest` (a pixel edge), and its step per pixel.
-void AxisTransform(const AxisMap& map, LONG dest, LONG from, double* scale, double* offset) {
-    const double step = static_cast<double>(map.sourceExtent) / static_cast<double>(map.destExtent);
-    const double along = static_cast<double>(dest - map.destStart) * step;
-    if (map.mirror) {
-        *scale = -step;
-        *offset = static_cast<double>(map.sourceStart + map.sourceExtent - from) - along;
-    } else {
-        *scale = step;
-        *offset = static_cast<double>(map.sourceStart - from) + along;
+    AxisFilter(const AxisMap& map, LONG first, LONG last, LONG low, LONG high) {
+        const double step =
+            static_cast<double>(map.sourceExtent) / static_cast<double>(map.destExtent);
+        lowest = high - 1;
+        highest = low;
+        pixels.reserve(static_cast<std::size_t>(last - first));
+        for (LONG d = first; d < last; ++d) {
+            // The destination pixel's centre in source coordinates.
+            const double along = (static_cast<double>(d - map.destStart) + 0.5) * step;
+            const double centre = map.mirror
+                                      ? static_cast<double>(map.sourceStart + map.sourceExtent) - along
+                                      : static_cast<double>(map.sourceStart) + along;
+            const std::size_t start = taps.size();
+            if (step <= 1.0) {
+                const double position = centre - 0.5;
+                const double below = std::floor(position);
+                const auto fraction = static_cast<float>(position - below);
+                Add(static_cast<std::int64_t>(below), 1.0f - fraction, low, high);
+                Add(static_cast<std::int64_t>(below) + 1, fraction, low, high);
+            } else {
+                const double from = centre - step / 2;
+                const double to = centre + step / 2;
+                for (auto i = static_cast<std::int64_t>(std::floor(from)); i < to; ++i) {
+                    const double covered = std::min<double>(to, static_cast<double>(i + 1)) -
+                                           std::max<double>(from, static_cast<double>(i));
+                    if (covered > 0) Add(i, static_cast<float>(covered / step), low, high);
+                }
+            }
+            pixels.push_back({start, taps.size() - start});
+        }
     }
-}
 
-// cairo's RGB24 pixels are 0x00RRGGBB words; COLOURs are 0x00BBGGRR.
-std::uint32_t ToCairo(ULONG colour) {
-    return (std::uint32_t{RedOf(colour)} << 16) | (std::uint32_t{GreenOf(colour)} << 8) |
-           BlueOf(colour);
-}
-ULONG FromCairo(std::uint32_t pixel) {
-    return ((pixel >> 16) & 0xFF) | (pixel & 0xFF00) | ((pixel & 0xFF) << 16);
+  private:
+    void Add(std::int64_t source, float weight, LONG low, LONG high) {
+        const auto pixel = static_cast<LONG>(std::clamp<std::int64_t>(source, low, high - 1));
+        lowest = std::min(lowest, pixel);
+        highest = std::max(highest, pixel);
+        taps.push_back({pixel, weight});
+    }
+};
+
+// A channel's filtered value back into a byte.
+ULONG Channel(float value, int shift) {
+    return static_cast<ULONG>(std::clamp(std::lround(value), 0L, 255L)) << shift;
 }
 
 }  // namespace
@@ -59,67 +88,65 @@ bool SmoothSample(const SourceReader& source, const AxisMap& xMap, const AxisMap
                   const RECTL& sourceLimit, const RECTL& area, std::vector<ULONG>* colours) {
     const LONG width = area.right - area.left;
     const LONG height = area.bottom - area.top;
-    LONG left, right, top, bottom;
-    SourceSpan(xMap, area.left, area.right, sourceLimit.left, sourceLimit.right, &left, &right);
-    SourceSpan(yMap, area.top, area.bottom, sourceLimit.top, sourceLimit.bottom, &top, &bottom);
-    const LONG sourceWidth = right - left;
-    const LONG sourceHeight = bottom - top;
-    if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0) return false;
-    if (width > kCairoMaxSide || height > kCairoMaxSide || sourceWidth > kCairoMaxSide ||
-        sourceHeight > kCairoMaxSide)
+    if (width <= 0 || height <= 0 || sourceLimit.right <= sourceLimit.left ||
+        sourceLimit.bottom <= sourceLimit.top)
         return false;
-
     try {
-        const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, sourceWidth);
-        if (stride <= 0) return false;
-        const std::size_t words = static_cast<std::size_t>(stride) / 4;
-        std::vector<std::uint32_t> pixels(words * static_cast<std::size_t>(sourceHeight));
-        std::vector<LONG> columns(static_cast<std::size_t>(sourceWidth));
-        for (LONG i = 0; i < sourceWidth; ++i) columns[static_cast<std::size_t>(i)] = left + i;
-        std::vector<ULONG> row(static_cast<std::size_t>(sourceWidth));
-        for (LONG y = top; y < bottom; ++y) {
-            source.ReadRow(y, columns.data(), columns.size(), row.data(), nullptr);
-            std::uint32_t* out = pixels.data() + static_cast<std::size_t>(y - top) * words;
-            for (LONG i = 0; i < sourceWidth; ++i)
-                out[i] = ToCairo(row[static_cast<std::size_t>(i)]);
-        }
-        colours->resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        const AxisFilter columns(xMap, area.left, area.right, sourceLimit.left, sourceLimit.right);
+        const AxisFilter rows(yMap, area.top, area.bottom, sourceLimit.top, sourceLimit.bottom);
 
-        cairo_surface_t* image = cairo_image_surface_create_for_data(
-            reinterpret_cast<unsigned char*>(pixels.data()), CAIRO_FORMAT_RGB24, sourceWidth,
-            sourceHeight, stride);
-        cairo_surface_t* target = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-        cairo_t* cr = cairo_create(target);
-        cairo_pattern_t* pattern = cairo_pattern_create_for_surface(image);
-        cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
-        cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-        double xx, x0, yy, y0;
-        AxisTransform(xMap, area.left, left, &xx, &x0);
-        AxisTransform(yMap, area.top, top, &yy, &y0);
-        cairo_matrix_t matrix;
-        cairo_matrix_init(&matrix, xx, 0, 0, yy, x0, y0);
-        cairo_pattern_set_matrix(pattern, &matrix);
-        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source(cr, pattern);
-        cairo_paint(cr);
-        cairo_surface_flush(target);
-        const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS &&
-                           cairo_surface_status(target) == CAIRO_STATUS_SUCCESS;
-        if (drawn) {
-            const unsigned char* data = cairo_image_surface_get_data(target);
-            const int targetStride = cairo_image_surface_get_stride(target);
-            for (LONG y = 0; y < height; ++y) {
-                const auto* in = reinterpret_cast<const std::uint32_t*>(
-                    data + static_cast<std::size_t>(y) * static_cast<std::size_t>(targetStride));
-                ULONG* out = colours->data() + static_cast<std::size_t>(y) * width;
-                for (LONG x = 0; x < width; ++x) out[x] = FromCairo(in[x]);
+        // Source rows filtered along x (red, green, blue per destination
+        // column); neighbouring destination rows share source rows, so the
+        // last two stay at hand.
+        const std::size_t lineFloats = 3 * static_cast<std::size_t>(width);
+        std::vector<LONG> read(static_cast<std::size_t>(columns.highest - columns.lowest + 1));
+        for (std::size_t i = 0; i < read.size(); ++i)
+            read[i] = columns.lowest + static_cast<LONG>(i);
+        std::vector<ULONG> line(read.size());
+        LONG held[2] = {-1, -1};
+        std::vector<float> filtered[2] = {std::vector<float>(lineFloats),
+                                          std::vector<float>(lineFloats)};
+        int older = 0;
+        auto filteredRow = [&](LONG y) -> const float* {
+            for (int i = 0; i < 2; ++i)
+                if (held[i] == y) return filtered[i].data();
+            const int slot = older;
+            older ^= 1;
+            held[slot] = y;
+            source.ReadRow(y, read.data(), read.size(), line.data(), nullptr);
+            float* out = filtered[slot].data();
+            for (const Footprint& pixel : columns.pixels) {
+                float red = 0, green = 0, blue = 0;
+                for (std::size_t t = pixel.first; t < pixel.first + pixel.count; ++t) {
+                    const AxisFilter::Tap& tap = columns.taps[t];
+                    const ULONG colour = line[static_cast<std::size_t>(tap.source - columns.lowest)];
+                    red += tap.weight * RedOf(colour);
+                    green += tap.weight * GreenOf(colour);
+                    blue += tap.weight * BlueOf(colour);
+                }
+                *out++ = red;
+                *out++ = green;
+                *out++ = blue;
+            }
+            return filtered[slot].data();
+        };
+
+        colours->resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        std::vector<float> sum(lineFloats);
+        ULONG* out = colours->data();
+        for (const Footprint& pixel : rows.pixels) {
+            std::fill(sum.begin(), sum.end(), 0.0f);
+            for (std::size_t t = pixel.first; t < pixel.first + pixel.count; ++t) {
+                const float* in = filteredRow(rows.taps[t].source);
+                const float weight = rows.taps[t].weight;
+                for (std::size_t i = 0; i < lineFloats; ++i) sum[i] += weight * in[i];
+            }
+            for (LONG x = 0; x < width; ++x) {
+                const float* rgb = sum.data() + 3 * static_cast<std::size_t>(x);
+                *out++ = Channel(rgb[0], 0) | Channel(rgb[1], 8) | Channel(rgb[2], 16);
             }
         }
-        cairo_pattern_destroy(pattern);
-        cairo_destroy(cr);
-        cairo_surface_destroy(target);
-        cairo_surface_destroy(image);
-        return drawn;
+        return true;
     } catch (const std::bad_alloc&) {
         return false;
     }

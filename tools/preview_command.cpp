@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tools/commands.h"
-#include "tools/preview.h"
+#include "tools/preview_loader.h"
 #include "tools/stream_decoder.h"
 
 namespace qlpr {
@@ -78,8 +78,7 @@ int PreviewCommand(const std::vector<std::string>& args) {
     std::string error;
     const std::optional<std::vector<unsigned char>> stream = ReadStreamFile(*streamPath, &error);
     if (!stream) return Fail(error);
-    const bool written = WritePreviewPng(*stream, options, *pngPath, &error);
-    ReleasePreviewFonts();
+    const bool written = DrawPreview(*stream, options, *pngPath, &error);
     return written ? 0 : Fail(error);
 }
 

@@ -29,7 +29,7 @@
 #include "platform/wide.h"
 #include "tools/commands.h"
 #include "tools/page_description.h"
-#include "tools/preview.h"
+#include "tools/preview_loader.h"
 #include "tools/print_options.h"
 #include "tools/printer_setup.h"
 
@@ -261,8 +261,7 @@ bool WritePreview(const std::vector<BYTE>& stream, int lineBytes, const std::str
     preview.lineBytes = std::clamp(lineBytes, 1, 4096);
     std::string why;
     const bool written =
-        WritePreviewPng(std::vector<unsigned char>(stream.begin(), stream.end()), preview, path, &why);
-    ReleasePreviewFonts();
+        DrawPreview(stream, preview, path, &why);
     if (!written) *error = "cannot write the preview " + path + ": " + why;
     return written;
 }

@@ -446,3 +446,44 @@ TEST(EngineRunLength, HostileSurfacesDrawSafely) {
 }
 
 }  // namespace
+
+namespace {
+
+// One-bit copies at every pair of bit phases, straight and inverted (a
+// palette of white then black), against a pixel-by-pixel reading: the
+// copied pixels land exactly and the pixels around them stay as they were.
+TEST(EngineCopy, OneBitCopiesAreExactAtEveryBitPhase) {
+    constexpr LONG kWidth = 203;
+    const auto pattern = hosttest::RandomBytes(4 * 32, 7);
+    GuardedBitmap source(kWidth, 4, BMF_1BPP);
+    for (LONG y = 0; y < 4; ++y) std::memcpy(source.row(y), pattern.data() + y * 32, 26);
+    const std::unique_ptr<Translation> inverted = Translation::FromPalette({0xFFFFFF, 0x000000});
+    for (bool invert : {false, true}) {
+        for (LONG from = 0; from < 9; ++from) {
+            for (LONG to = 0; to < 9; ++to) {
+                const LONG count = kWidth - 9 - (from * 7 + to * 3) % 40;
+                GuardedBitmap dest(kWidth, 4, BMF_1BPP);
+                const auto before = hosttest::RandomBytes(4 * 32, 100 + from * 9 + to);
+                for (LONG y = 0; y < 4; ++y) std::memcpy(dest.row(y), before.data() + y * 32, 26);
+                RECTL target{to, 0, to + count, 4};
+                POINTL origin{from, 0};
+                ASSERT_TRUE(EngCopyBits(dest.surface(), source.surface(), nullptr,
+                                        invert ? inverted->object() : nullptr, &target, &origin));
+                for (LONG y = 0; y < 4; ++y) {
+                    for (LONG x = 0; x < kWidth; ++x) {
+                        const bool inside = x >= to && x < to + count;
+                        const int old = (before[y * 32 + x / 8] >> (7 - x % 8)) & 1;
+                        const int expected =
+                            inside ? Bit(source.row(y), x - to + from) ^ (invert ? 1 : 0) : old;
+                        ASSERT_EQ(Bit(dest.row(y), x), expected)
+                            << "invert " << invert << " from " << from << " to " << to << " x "
+                            << x;
+                    }
+                }
+                ASSERT_TRUE(dest.GuardsIntact());
+            }
+        }
+    }
+}
+
+}  // namespace

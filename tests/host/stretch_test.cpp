@@ -290,6 +290,35 @@ TEST(EngineStretch, HalftoneSmoothsWhereNearestPicks) {
     EXPECT_TRUE(mono.GuardsIntact());
 }
 
+// Enlarging interpolates between pixel centres, the edges repeating;
+// shrinking averages exactly the pixels under each destination pixel, and
+// a mirrored stretch filters the mirrored picture.
+TEST(EngineStretch, HalftoneFiltersAreBilinearUpAndBoxDown) {
+    GuardedBitmap pair(2, 1, BMF_8BPP);
+    pair.row(0)[0] = 0;
+    pair.row(0)[1] = 255;
+    GuardedBitmap wide(8, 1, BMF_8BPP);
+    ASSERT_TRUE(Stretch(wide.surface(), pair.surface(), {0, 0, 8, 1}, {0, 0, 2, 1}));
+    const BYTE ramp[8] = {0, 0, 32, 96, 159, 223, 255, 255};
+    EXPECT_EQ(std::memcmp(wide.row(0), ramp, 8), 0);
+    GuardedBitmap mirrored(8, 1, BMF_8BPP);
+    ASSERT_TRUE(Stretch(mirrored.surface(), pair.surface(), {8, 0, 0, 1}, {0, 0, 2, 1}));
+    for (LONG x = 0; x < 8; ++x) EXPECT_EQ(mirrored.row(0)[x], ramp[7 - x]) << x;
+
+    GuardedBitmap steps(6, 2, BMF_8BPP);
+    const BYTE values[6] = {0, 30, 60, 90, 120, 250};
+    for (LONG y = 0; y < 2; ++y) std::memcpy(steps.row(y), values, 6);
+    GuardedBitmap thirds(2, 1, BMF_8BPP);
+    ASSERT_TRUE(Stretch(thirds.surface(), steps.surface(), {0, 0, 2, 1}, {0, 0, 6, 2}));
+    EXPECT_EQ(thirds.row(0)[0], 30);   // (0 + 30 + 60) / 3
+    EXPECT_EQ(thirds.row(0)[1], 153);  // (90 + 120 + 250) / 3
+    GuardedBitmap quarter(4, 1, BMF_8BPP);  // 1.5 source pixels a destination pixel
+    ASSERT_TRUE(Stretch(quarter.surface(), steps.surface(), {0, 0, 4, 1}, {0, 0, 6, 1}));
+    EXPECT_EQ(quarter.row(0)[0], 10);   // (0 + 30 / 2) / 1.5
+    EXPECT_EQ(quarter.row(0)[3], 207);  // (120 / 2 + 250) / 1.5
+    EXPECT_TRUE(wide.GuardsIntact() && thirds.GuardsIntact() && quarter.GuardsIntact());
+}
+
 // The dither is anchored at the halftone origin, so that two bands of one
 // page continue one pattern.
 TEST(EngineStretch, TheDitherIsAnchoredAtTheHalftoneOrigin) {

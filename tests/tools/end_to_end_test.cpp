@@ -16,7 +16,7 @@
 
 #include "e2e_pages.h"
 #include "test_support.h"
-#include "tools/stream_decoder.h"
+#include "tools/preview/paper_layout.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The paper preview: rendered streams checked pixel by pixel.
 
-#include "tools/preview.h"
+#include "tools/preview/preview.h"
 
 #include <cairo.h>
 #include <gtest/gtest.h>

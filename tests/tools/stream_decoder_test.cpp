@@ -1,6 +1,6 @@
 // Reading printer byte streams back: commands, paper layout, printed pages.
 
-#include "tools/stream_decoder.h"
+#include "tools/preview/paper_layout.h"
 
 #include <gtest/gtest.h>
 

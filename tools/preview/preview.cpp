@@ -1,4 +1,4 @@
-#include "tools/preview.h"
+#include "tools/preview/preview.h"
 
 #include <cairo.h>
 #include <dlfcn.h>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <span>
 
-#include "tools/stream_decoder.h"
+#include "tools/preview/paper_layout.h"
 
 namespace qlpr {
 namespace {
