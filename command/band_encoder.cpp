@@ -30,9 +30,7 @@ struct PlaneRows {
     const PageRaster& page;
     LONG sentBytes;  // bytes of a row that a raster line sends: width / 8
 
-    const BYTE* Row(int plane, LONG r) const {
-        return page.planes[plane].bits.get() + static_cast<i64>(r) * page.stride;
-    }
+    const BYTE* Row(int plane, LONG r) const { return page.Row(plane, r); }
     // A row is blank when every byte a raster line would send is white, in
     // both planes (found when the row was laid in).
     bool Blank(LONG r) const { return r < 0 || r >= page.rows || page.blank[r] != 0; }

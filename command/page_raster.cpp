@@ -121,6 +121,13 @@ BYTE* PageRow(PageRaster* page, int plane, LONG r) {
     return page->planes[plane].bits.get() + static_cast<i64>(r) * page->stride;
 }
 
+// Whether a band in the printer frame rows [top, top + rows) holds every
+// row of the page.
+bool HoldsWholePage(const ExtPdev& pdev, int angle, LONG top, LONG rows) {
+    const LONG height = angle == 90 || angle == 270 ? pdev.pageSize.cx : pdev.pageSize.cy;
+    return top <= 0 && i64{top} + rows >= height;
+}
+
 // Makes room for rows up to `end`, a band being laid in from row `top`:
 // rows between the page's last row and `top` are white.
 bool GrowPage(PageRaster* page, LONG top, LONG end) {
@@ -149,7 +156,8 @@ bool GrowPage(PageRaster* page, LONG top, LONG end) {
 // Copies the converted band into the page at row `top`; columns beyond the
 // page's width are cut, a narrower band leaves the rest of its rows white.
 // Blank rows are only marked: the walk feeds them and never reads them.
-void PlaceBand(PageRaster* page, const PrinterBand& band, LONG top) {
+// Without `copy` the rows are only marked (the page is walked from the band).
+void PlaceBand(PageRaster* page, const PrinterBand& band, LONG top, bool copy) {
     const LONG bytes = std::min((band.width + 7) / 8, page->stride);
     const int usedBits = band.width < page->width ? band.width % 8 : 0;
     const BYTE fill = static_cast<BYTE>(0xFF >> usedBits);  // white past a partial byte
@@ -170,7 +178,7 @@ void PlaceBand(PageRaster* page, const PrinterBand& band, LONG top) {
             blank = blank && white(from[plane]);
         }
         page->blank[static_cast<std::size_t>(top + i)] = blank ? 1 : 0;
-        if (blank) continue;
+        if (blank || !copy) continue;
         for (int plane = 0; plane < planes; ++plane) {
             BYTE* to = PageRow(page, plane, top + i);
             if (from[plane] == nullptr) {
@@ -248,8 +256,28 @@ BOOL GatherBand(ExtPdev* pdev, BandDesc* band) {
     PrinterBand converted;
     if (!ConvertBand(pdev, *band, width, rows, angle, page->twoPlanes, scratch, &converted))
         return 0;
-    if (!GrowPage(page, frame.top, Clamp(i64{frame.top} + converted.rows))) return 0;
-    PlaceBand(page, converted, frame.top);
+    const LONG end = Clamp(i64{frame.top} + converted.rows);
+    // The first band of a page that holds all of it is walked where it
+    // lies; its rows are the page's from the band's top row (rows above the
+    // page are left out, as they would be when copied).
+    const bool lend = page->rows == 0 && HoldsWholePage(*pdev, angle, frame.top, converted.rows) &&
+                      converted.planes[0] != nullptr &&
+                      (!page->twoPlanes || converted.planes[1] != nullptr);
+    if (lend) {
+        if (static_cast<std::size_t>(end) * page->stride > kPageRasterLimit) return 0;
+        page->blank.assign(static_cast<std::size_t>(end), 1);
+        page->rows = end;
+        PlaceBand(page, converted, frame.top, false);
+        const i64 skipped = i64{-frame.top} * converted.stride;
+        for (int plane = 0; plane < (page->twoPlanes ? 2 : 1); ++plane)
+            page->lent[plane] = converted.planes[plane] + skipped;
+        page->lentStride = converted.stride;
+        EmitPage(pdev);
+        page->lent[0] = page->lent[1] = nullptr;
+        return 1;
+    }
+    if (!GrowPage(page, frame.top, end)) return 0;
+    PlaceBand(page, converted, frame.top, true);
     return 1;
 }
 

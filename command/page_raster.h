@@ -5,7 +5,8 @@
 // the band encoder walks the whole page as one band, so a page split into
 // any number of bands prints exactly as a single band would: blank rows
 // across a band edge become one feed, raster blocks run on across it, and
-// nothing is fed twice.
+// nothing is fed twice. A band that holds the whole page is not copied: the
+// page is walked straight from the band as it arrives.
 #pragma once
 
 #include <memory>
@@ -23,6 +24,10 @@ struct PageRaster {
     // Plane 1 and, for two-colour printing, plane 2: `rows` rows of `stride`
     // bytes each, most significant bit the leftmost dot, 1 white, 0 dot.
     RowBlock planes[2];
+    // While a page that came as one band is walked from that band: its
+    // planes in printer form, `lentStride` bytes a row.
+    const BYTE* lent[2] = {nullptr, nullptr};
+    LONG lentStride = 0;
     // Per row: 1 when every byte a raster line sends (width / 8) is white in
     // every plane, found as the row is laid in.
     std::vector<BYTE> blank;
@@ -36,13 +41,18 @@ struct PageRaster {
     // The items in page coordinates; their offsets point into `text`.
     std::vector<TextRecord> items;
     std::vector<BYTE> text;
+
+    const BYTE* Row(int plane, LONG r) const {
+        if (lent[0] != nullptr) return lent[plane] + static_cast<std::ptrdiff_t>(r) * lentStride;
+        return planes[plane].bits.get() + static_cast<std::ptrdiff_t>(r) * stride;
+    }
 };
 
 // Pages larger than this (bytes per plane) are refused.
 inline constexpr std::size_t kPageRasterLimit = std::size_t{256} << 20;
 
 // The send-band step of the command output: lays `band` into the record's
-// page. 0 when the band has no bits, an unusable depth or layout, or memory
+// page (or, when it holds the whole page, walks it at once). 0 when the band has no bits, an unusable depth or layout, or memory
 // runs out (the band is then lost and the job ends).
 BOOL EmitBand(ExtPdev* pdev, BandDesc* band);
 

@@ -4,10 +4,15 @@
 // internal heap of the same kind.
 #include "platform/heap.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "platform/internal.h"
 
@@ -150,3 +155,16 @@ QLPR_EXPORT HANDLE WINAPI GlobalFree(HANDLE block) {
 }
 
 }  // extern "C"
+
+namespace platform {
+
+QLPR_EXPORT void KeepLargeBlocksInHeap() {
+#ifdef __GLIBC__
+    // Blocks up to 32 MiB (the most glibc takes from its heap) come from the
+    // heap, and the heap's top is never given back.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, INT_MAX);
+#endif
+}
+
+}  // namespace platform

@@ -36,3 +36,14 @@ QLPR_EXPORT HANDLE WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
 // ERROR_INVALID_HANDLE.
 QLPR_EXPORT HANDLE WINAPI GlobalFree(HANDLE block);
 }
+
+namespace platform {
+
+// Keeps freed blocks of any size in the process heap for reuse instead of
+// handing large ones back to the system. A print job allocates and frees
+// page-sized blocks (images, bands, symbols); taking fresh memory from the
+// system costs a page fault for every 4 KiB touched, reused heap memory
+// none. For programs that run one job and end.
+QLPR_EXPORT void KeepLargeBlocksInHeap();
+
+}  // namespace platform

@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "platform/internal.h"
 #include "platform/registry_store.h"
@@ -151,6 +153,28 @@ bool WriteAll(int fd, const BYTE* buffer, std::size_t size) {
     return true;
 }
 
+// Whether the value file `target` holds exactly `bytes` already.
+bool HoldsBytes(const std::filesystem::path& target, const std::vector<BYTE>& bytes) {
+    const int fd = open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool same = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                static_cast<std::uint64_t>(info.st_size) == bytes.size();
+    if (same) {
+        std::vector<BYTE> held(bytes.size());
+        std::size_t done = 0;
+        while (done < held.size()) {
+            const ssize_t got = read(fd, held.data() + done, held.size() - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        same = done == held.size() && held == bytes;
+    }
+    close(fd);
+    return same;
+}
+
 std::string TempName() {
     static std::atomic<unsigned> counter{0};
     thread_local std::minstd_rand random(std::random_device{}() ^ static_cast<unsigned>(getpid()));
@@ -263,6 +287,9 @@ LONG WriteValue(const std::filesystem::path& folder, WideView name, DWORD type, 
         if (size != 0) std::memcpy(bytes.data() + 4, data, size);
 
         std::filesystem::path target = ValueFile(folder, name);
+        // Rewriting a value with what it holds changes nothing; the usual
+        // case (a printer set up again with the same paths) skips the write.
+        if (HoldsBytes(target, bytes)) return ERROR_SUCCESS;
         std::filesystem::path temp;
         int fd = -1;
         for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {

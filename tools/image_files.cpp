@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "host/surface_format.h"
 #include "host/winddi.h"
@@ -28,9 +29,9 @@ std::vector<ULONG> GreyPalette() {
     return palette;
 }
 
-// Checks the declared size against the limits and allocates the pixels.
-bool Allocate(DecodedImage* image, long long width, long long height, ULONG format,
-              std::string* error) {
+// Checks the declared size against the limits and sets the image's size.
+bool SetSize(DecodedImage* image, long long width, long long height, ULONG format,
+             std::string* error) {
     if (width <= 0 || height <= 0) {
         *error = "the image has no pixels (" + std::to_string(width) + " x " +
                  std::to_string(height) + ")";
@@ -52,7 +53,14 @@ bool Allocate(DecodedImage* image, long long width, long long height, ULONG form
     image->height = static_cast<LONG>(height);
     image->format = format;
     image->stride = static_cast<LONG>(stride);
-    image->bits.assign(stride * static_cast<std::size_t>(height), 0);
+    return true;
+}
+
+// SetSize, and the pixels, cleared.
+bool Allocate(DecodedImage* image, long long width, long long height, ULONG format,
+              std::string* error) {
+    if (!SetSize(image, width, height, format, error)) return false;
+    image->bits.assign(static_cast<std::size_t>(image->stride) * static_cast<std::size_t>(height), 0);
     return true;
 }
 
@@ -64,7 +72,7 @@ BYTE* Row(DecodedImage& image, LONG y) {
 
 class PnmReader {
   public:
-    explicit PnmReader(const std::vector<BYTE>& file) : file_(file) {}
+    explicit PnmReader(std::span<const BYTE> file) : file_(file) {}
 
     // The next decimal number of the header or of a plain raster, after
     // blanks and comments; none at the end or on anything but digits.
@@ -114,7 +122,7 @@ class PnmReader {
         }
     }
 
-    const std::vector<BYTE>& file_;
+    std::span<const BYTE> file_;
     std::size_t pos_ = 2;  // after the magic number
 };
 
@@ -205,7 +213,7 @@ constexpr std::size_t kCoreHeaderSize = 12;
 constexpr std::size_t kInfoHeaderSize = 40;
 
 template <class T>
-T ReadLe(const std::vector<BYTE>& file, std::size_t at) {
+T ReadLe(std::span<const BYTE> file, std::size_t at) {
     T value{};
     std::memcpy(&value, file.data() + at, sizeof value);
     return value;
@@ -224,7 +232,7 @@ struct BmpHeader {
     std::size_t dataOffset = 0;
 };
 
-bool ReadBmpHeader(const std::vector<BYTE>& file, BmpHeader* header, std::string* error) {
+bool ReadBmpHeader(std::span<const BYTE> file, BmpHeader* header, std::string* error) {
     if (file.size() < kFileHeaderSize + 4) {
         *error = "the file ends inside its header";
         return false;
@@ -270,7 +278,7 @@ bool ReadBmpHeader(const std::vector<BYTE>& file, BmpHeader* header, std::string
     return true;
 }
 
-bool ReadBmpPalette(const std::vector<BYTE>& file, const BmpHeader& header, DecodedImage& image,
+bool ReadBmpPalette(std::span<const BYTE> file, const BmpHeader& header, DecodedImage& image,
                     std::string* error) {
     const std::size_t most = std::size_t{1} << header.bitCount;
     std::size_t count = header.colourCount == 0 ? most : header.colourCount;
@@ -392,7 +400,7 @@ void ConvertMaskedRow(const BYTE* source, BYTE* dest, LONG width, const BmpHeade
     }
 }
 
-std::optional<DecodedImage> DecodeRunLengthBmp(const std::vector<BYTE>& file,
+std::optional<DecodedImage> DecodeRunLengthBmp(std::span<const BYTE> file,
                                                const BmpHeader& header, std::string* error) {
     const bool fourBit = header.compression == kBiRle4;
     if (header.bitCount != (fourBit ? 4 : 8)) {
@@ -405,7 +413,7 @@ std::optional<DecodedImage> DecodeRunLengthBmp(const std::vector<BYTE>& file,
     }
     DecodedImage image;
     // The limits apply to the pixels the data expands to.
-    if (!Allocate(&image, header.width, header.height, fourBit ? BMF_4BPP : BMF_8BPP, error))
+    if (!SetSize(&image, header.width, header.height, fourBit ? BMF_4BPP : BMF_8BPP, error))
         return std::nullopt;
     if (!ReadBmpPalette(file, header, image, error)) return std::nullopt;
     if (header.dataOffset >= file.size()) {
@@ -431,15 +439,15 @@ std::optional<DecodedImage> DecodeRunLengthBmp(const std::vector<BYTE>& file,
 // ---- PNG ---------------------------------------------------------------
 
 struct PngSource {
-    const std::vector<BYTE>* file;
+    std::span<const BYTE> file;
     std::size_t pos;
     char message[160];
 };
 
 void ReadPngBytes(png_structp png, png_bytep out, png_size_t count) {
     auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
-    if (count > source->file->size() - source->pos) png_error(png, "the file ends early");
-    std::memcpy(out, source->file->data() + source->pos, count);
+    if (count > source->file.size() - source->pos) png_error(png, "the file ends early");
+    std::memcpy(out, source->file.data() + source->pos, count);
     source->pos += count;
 }
 
@@ -529,7 +537,7 @@ std::size_t PaddedRowBytes(ULONG format, LONG width) {
     return static_cast<std::size_t>((bits + 31) / 32 * 4);
 }
 
-std::optional<DecodedImage> DecodePnm(const std::vector<BYTE>& file, std::string* error) {
+std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, std::string* error) {
     if (file.size() < 2 || file[0] != 'P' || file[1] < '1' || file[1] > '6') {
         *error = "not a portable any-map";
         return std::nullopt;
@@ -572,7 +580,7 @@ std::optional<DecodedImage> DecodePnm(const std::vector<BYTE>& file, std::string
     return image;
 }
 
-std::optional<DecodedImage> DecodeBmp(const std::vector<BYTE>& file, std::string* error) {
+std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, std::string* error) {
     if (file.size() < 2 || file[0] != 'B' || file[1] != 'M') {
         *error = "not a bitmap file";
         return std::nullopt;
@@ -611,12 +619,12 @@ std::optional<DecodedImage> DecodeBmp(const std::vector<BYTE>& file, std::string
     return image;
 }
 
-std::optional<DecodedImage> DecodePng(const std::vector<BYTE>& file, std::string* error) {
+std::optional<DecodedImage> DecodePng(std::span<const BYTE> file, std::string* error) {
     if (file.size() < 8 || png_sig_cmp(file.data(), 0, 8) != 0) {
         *error = "not a PNG file";
         return std::nullopt;
     }
-    PngSource source{&file, 0, {}};
+    PngSource source{file, 0, {}};
     png_structp png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, OnPngError, OnPngWarning);
     if (png == nullptr) {
@@ -650,12 +658,15 @@ std::optional<DecodedImage> LoadImageFile(const std::filesystem::path& path, std
         *error = path.string() + ": the file is too large";
         return std::nullopt;
     }
-    std::vector<BYTE> file(static_cast<std::size_t>(size));
+    // Read into a block that is not cleared first: every byte is overwritten.
+    const auto bytes = static_cast<std::size_t>(size);
+    const std::unique_ptr<BYTE[]> block = std::make_unique_for_overwrite<BYTE[]>(bytes);
     std::ifstream in(path, std::ios::binary);
-    if (!in || !in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(size))) {
+    if (!in || !in.read(reinterpret_cast<char*>(block.get()), static_cast<std::streamsize>(size))) {
         *error = "cannot read " + path.string();
         return std::nullopt;
     }
+    const std::span<const BYTE> file(block.get(), bytes);
     std::string why;
     std::optional<DecodedImage> image;
     if (file.size() >= 8 && png_sig_cmp(file.data(), 0, 8) == 0) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,9 @@ struct DecodedImage {
     std::vector<ULONG> palette;
 };
 
-std::optional<DecodedImage> DecodePng(const std::vector<BYTE>& file, std::string* error);
-std::optional<DecodedImage> DecodeBmp(const std::vector<BYTE>& file, std::string* error);
-std::optional<DecodedImage> DecodePnm(const std::vector<BYTE>& file, std::string* error);
+std::optional<DecodedImage> DecodePng(std::span<const BYTE> file, std::string* error);
+std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, std::string* error);
+std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, std::string* error);
 
 // Decodes by the file's first bytes (not its name). The error names the file.
 std::optional<DecodedImage> LoadImageFile(const std::filesystem::path& path, std::string* error);

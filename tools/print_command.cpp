@@ -23,6 +23,7 @@
 #include "driver/settings.h"
 #include "host/driver_host.h"
 #include "host/print_job.h"
+#include "platform/module.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/spooler.h"
@@ -282,6 +283,29 @@ class Progress {
     bool shown_;
 };
 
+// The driver loads its companion libraries when a device is enabled and
+// lets them go when it is disabled. A job enables the device up to three
+// times (the printer's defaults, the options, a longer paper); holding the
+// libraries for the whole job loads each of them once.
+class CompanionLibraries {
+  public:
+    CompanionLibraries() {
+        for (const char* name : {"QLPRBRCD.DLL", "QLPRURES.DLL", "QLPRCMND.DLL"}) {
+            const std::u16string path = platform::FromUtf8((LibraryFolder() / name).string());
+            if (HMODULE module = LoadLibraryW(reinterpret_cast<LPCWSTR>(path.c_str())))
+                held_.push_back(module);
+        }
+    }
+    ~CompanionLibraries() {
+        for (HMODULE module : held_) FreeLibrary(module);
+    }
+    CompanionLibraries(const CompanionLibraries&) = delete;
+    CompanionLibraries& operator=(const CompanionLibraries&) = delete;
+
+  private:
+    std::vector<HMODULE> held_;
+};
+
 // Runs the document loop: the device is enabled with the options' device
 // mode, every page drawn band by band, the job ended.
 // `lineBytes` receives the bytes of one printed line, for the preview.
@@ -289,6 +313,7 @@ bool RunJob(const PrintOptions& options, HANDLE printer, const std::filesystem::
             PhaseTimer& timer, int* lineBytes, std::string* error) {
     auto driver = host::DriverHost::Load(LibraryFolder() / "QLPRGI.DLL", error);
     if (!driver) return false;
+    const CompanionLibraries companions;
     // The printer's own defaults, as the driver builds them, with the options on top.
     auto device = EnableDevice(*driver, printer, nullptr, error);
     if (!device) return false;

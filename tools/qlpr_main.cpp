@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/heap.h"
 #include "tools/commands.h"
 
 namespace qlpr {
@@ -26,6 +27,7 @@ constexpr char kUsage[] =
 }  // namespace qlpr
 
 int main(int argc, char** argv) {
+    platform::KeepLargeBlocksInHeap();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         std::cerr << qlpr::kUsage;

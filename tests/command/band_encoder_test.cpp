@@ -335,5 +335,43 @@ TEST_F(BandEncoder, APageSplitIntoBandsPrintsAsOneBand) {
     }
 }
 
+// The band that holds a whole page is read while it is sent and never
+// after (the driver erases it for the next page); reaching above the page,
+// it prints as the same rows sent in two bands.
+TEST_F(BandEncoder, AWholePageBandIsReadOnlyWhileItIsSent) {
+    std::mt19937 random(5);
+    const LONG width = 576, height = 300, above = 7, split = 150;
+    Bitmap taller(width, height + above);
+    for (LONG y = 0; y < height + above; ++y)
+        if (y % 25 < 12)
+            for (LONG x = 0; x < width; ++x)
+                if (random() % 3 == 0) taller.SetDot(x, y);
+    Bitmap before = taller;
+    const std::string expected = PrintPage(
+        PlainDevmode(), Printable(), {width, height},
+        {{before.Row(0), before.stride, width, split + above, {0, -above, width, split},
+          {0, -above, width, split}, {}, {}},
+         {before.Row(split + above), before.stride, width, height - split,
+          {0, split, width, height}, {0, split, width, height}, {}, {}}});
+    EXPECT_GT(expected.size(), 5000u);
+    Renew();
+
+    ASSERT_NE(Begin(PlainDevmode(), Printable()), nullptr);
+    const SIZEL page{width, height};
+    ASSERT_EQ(CmndStartPage(pdev_, &mode_, &page, nullptr, 0), 1);
+    BandRecord record{};
+    record.stride = taller.stride;
+    record.width = width;
+    record.height = height + above;
+    record.band = record.content = {0, -above, width, height};
+    ASSERT_EQ(CmndSendBand(pdev_, taller.bits.data(), &record, nullptr, 0, nullptr, 0), 1);
+    std::fill(taller.bits.begin(), taller.bits.end(), BYTE{0x00});  // all black now
+    ASSERT_EQ(CmndEndPage(pdev_), 1);
+    const std::string stream = End();
+    const std::string head = kDocStart + kPageStartOneSided;
+    ASSERT_GT(stream.size(), head.size() + kDocEnd.size());
+    EXPECT_EQ(stream.substr(head.size(), stream.size() - head.size() - kDocEnd.size()), expected);
+}
+
 }  // namespace
 }  // namespace cmdtest

@@ -3,6 +3,7 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -183,6 +184,35 @@ TEST_F(RegistryTest, ReplacementLeavesNoTemporaryFiles) {
         RegQueryValueExW(key, u"counter", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
         ERROR_SUCCESS);
     EXPECT_EQ(value, 49u);
+}
+
+// Setting a value to what it holds leaves its file alone; a change of the
+// bytes or only of the type replaces it.
+TEST_F(RegistryTest, RewritingTheSameValueLeavesItsFileAlone) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"K");
+    const auto inode = [&] {
+        struct stat info {};
+        EXPECT_EQ(stat((MachineFolder() / "k" / "counter").c_str(), &info), 0);
+        return info.st_ino;
+    };
+    ASSERT_EQ(SetDword(key, u"Counter", 7), ERROR_SUCCESS);
+    const auto first = inode();
+    ASSERT_EQ(SetDword(key, u"Counter", 7), ERROR_SUCCESS);
+    EXPECT_EQ(inode(), first);
+    ASSERT_EQ(SetDword(key, u"Counter", 8), ERROR_SUCCESS);
+    const auto second = inode();
+    EXPECT_NE(second, first);
+    const DWORD eight = 8;
+    ASSERT_EQ(RegSetValueExW(key, u"Counter", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&eight),
+                             sizeof eight),
+              ERROR_SUCCESS);
+    EXPECT_NE(inode(), second);
+    DWORD type = 0, value = 0, size = sizeof value;
+    ASSERT_EQ(RegQueryValueExW(key, u"Counter", nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                               &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(value, 8u);
 }
 
 TEST_F(RegistryTest, ReaderNeverSeesHalfAValue) {
