@@ -18,6 +18,7 @@
 #include <set>
 
 #include "host/engine.h"
+#include "platform/heap.h"
 #include "host/surface_format.h"
 
 namespace {
@@ -29,9 +30,16 @@ constexpr std::uint64_t kMaxBitmapBytes = 256ull << 20;
 // Flags a bitmap keeps in fjBitmap; others are ignored.
 constexpr FLONG kKeptBitmapFlags = BMF_TOPDOWN | BMF_NOZEROINIT | BMF_DONTCACHE | BMF_USERMEM;
 
+// Bits the engine allocated; band-sized blocks come from the platform's
+// large-block allocator.
+struct OwnBits {
+    std::size_t bytes = 0;
+    void operator()(BYTE* block) const { platform::FreeLargeBlock(block, bytes); }
+};
+
 struct Surface {
     SURFOBJ object{};
-    std::unique_ptr<BYTE[]> ownBits;  // null when the caller lent the bits
+    std::unique_ptr<BYTE[], OwnBits> ownBits;  // null when the caller lent the bits
     unsigned locks = 0;
     FLONG hooks = 0;
     bool banding = false;
@@ -107,10 +115,11 @@ HBITMAP EngCreateBitmap(SIZEL size, LONG stride, ULONG format, FLONG flags, PVOI
         if (block == nullptr) {
             // The driver halves its band budget when this fails, so an
             // exhausted allocation must come back as a plain null handle.
-            if ((flags & BMF_NOZEROINIT) != 0)
-                surface->ownBits.reset(new BYTE[total]);
-            else
-                surface->ownBits.reset(new BYTE[total]());
+            // The block comes zero-filled whether asked or not.
+            const auto bytes = static_cast<std::size_t>(total);
+            surface->ownBits = std::unique_ptr<BYTE[], OwnBits>(
+                static_cast<BYTE*>(platform::AllocateLargeBlock(bytes)), OwnBits{bytes});
+            if (surface->ownBits == nullptr) return {};
             block = surface->ownBits.get();
         }
         SURFOBJ& so = surface->object;

@@ -4,7 +4,10 @@
 // internal heap of the same kind.
 #include "platform/heap.h"
 
+#include <sys/mman.h>
+
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -157,6 +160,44 @@ QLPR_EXPORT HANDLE WINAPI GlobalFree(HANDLE block) {
 }  // extern "C"
 
 namespace platform {
+
+namespace {
+
+constexpr std::size_t kLargeBlockMinimum = std::size_t{256} << 10;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::size_t MappedSize(std::size_t bytes) {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+}  // namespace
+
+QLPR_EXPORT void* AllocateLargeBlock(std::size_t bytes) {
+    if (bytes < kLargeBlockMinimum) return std::calloc(bytes == 0 ? 1 : bytes, 1);
+    if (bytes > SIZE_MAX - 2 * kHugePage) return nullptr;
+    // Mapped with room to start on a 2 MiB boundary; the rest is given back.
+    const std::size_t size = MappedSize(bytes);
+    void* mapped = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+    if (aligned > start) munmap(mapped, aligned - start);
+    const std::uintptr_t end = start + size + kHugePage;
+    if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - aligned - size);
+    void* block = reinterpret_cast<void*>(aligned);
+    madvise(block, size, MADV_HUGEPAGE);  // a hint; without it the block still works
+    return block;
+}
+
+QLPR_EXPORT void FreeLargeBlock(void* block, std::size_t bytes) {
+    if (block == nullptr) return;
+    if (bytes < kLargeBlockMinimum) {
+        std::free(block);
+        return;
+    }
+    munmap(block, MappedSize(bytes));
+}
 
 QLPR_EXPORT void KeepLargeBlocksInHeap() {
 #ifdef __GLIBC__

@@ -4,6 +4,8 @@
 // at once, which is how a device instance lets go of everything it holds.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/types.h"
 
 inline constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
@@ -45,5 +47,13 @@ namespace platform {
 // system costs a page fault for every 4 KiB touched, reused heap memory
 // none. For programs that run one job and end.
 QLPR_EXPORT void KeepLargeBlocksInHeap();
+
+// A zero-filled block for a page-sized bitmap (bands, pages). From 256 KiB
+// on it is mapped on its own and backed by 2 MiB pages where the system
+// offers them, so that filling a band costs a page fault per 2 MiB rather
+// than per 4 KiB. Null when memory runs out. FreeLargeBlock takes the
+// block and the size it was asked for.
+QLPR_EXPORT void* AllocateLargeBlock(std::size_t bytes);
+QLPR_EXPORT void FreeLargeBlock(void* block, std::size_t bytes);
 
 }  // namespace platform

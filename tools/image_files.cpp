@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <memory>
 
 #include "host/surface_format.h"
 #include "host/winddi.h"
@@ -68,6 +67,29 @@ BYTE* Row(DecodedImage& image, LONG y) {
     return image.bits.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.stride);
 }
 
+// When a file stores its rows exactly as the image keeps them (`stride`
+// bytes each, from `offset`), the file's own buffer becomes the image's
+// bits: the rows move to its start, and a bottom-up file's are turned over
+// in place. One-bit receipts (PBM, BMP) need no second page-sized buffer.
+void TakeFileRows(std::vector<BYTE>* file, std::size_t offset, bool bottomUp,
+                  DecodedImage* image) {
+    const auto stride = static_cast<std::size_t>(image->stride);
+    const auto rows = static_cast<std::size_t>(image->height);
+    std::memmove(file->data(), file->data() + offset, stride * rows);
+    file->resize(stride * rows);
+    if (bottomUp) {
+        std::vector<BYTE> spare(stride);
+        for (std::size_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom) {
+            BYTE* upper = file->data() + top * stride;
+            BYTE* lower = file->data() + bottom * stride;
+            std::memcpy(spare.data(), upper, stride);
+            std::memcpy(upper, lower, stride);
+            std::memcpy(lower, spare.data(), stride);
+        }
+    }
+    image->bits = std::move(*file);
+}
+
 // ---- Portable any-maps -------------------------------------------------
 
 class PnmReader {
@@ -98,6 +120,7 @@ class PnmReader {
         ++pos_;
         return true;
     }
+    std::size_t position() const { return pos_; }
     const BYTE* Take(std::size_t count) {
         if (count > file_.size() - pos_) return nullptr;
         const BYTE* at = file_.data() + pos_;
@@ -537,7 +560,12 @@ std::size_t PaddedRowBytes(ULONG format, LONG width) {
     return static_cast<std::size_t>((bits + 31) / 32 * 4);
 }
 
-std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, std::string* error) {
+namespace {
+
+// The decoders; with `buffer` (holding the file's bytes) the image may take
+// the file's buffer over.
+std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, std::vector<BYTE>* buffer,
+                                      std::string* error) {
     if (file.size() < 2 || file[0] != 'P' || file[1] < '1' || file[1] > '6') {
         *error = "not a portable any-map";
         return std::nullopt;
@@ -564,23 +592,40 @@ std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, std::string* e
     DecodedImage image;
     const int channels = kind == 3 || kind == 6 ? 3 : 1;
     const ULONG format = bitmap ? BMF_1BPP : channels == 3 ? BMF_24BPP : BMF_8BPP;
-    if (!Allocate(&image, *width, *height, format, error)) return std::nullopt;
-    bool read = false;
-    if (kind == 1) {
-        read = ReadPlainBits(reader, image, error);
-    } else if (kind == 4) {
-        read = ReadRawBits(reader, image, error);
+    if (!SetSize(&image, *width, *height, format, error)) return std::nullopt;
+    // Raw bitmaps and 8-bit grey maps store rows as the image keeps them
+    // when no padding is needed.
+    const std::size_t rowBytes =
+        kind == 4 ? (static_cast<std::size_t>(image.width) + 7) / 8 : static_cast<std::size_t>(image.width);
+    const bool stored = (kind == 4 || (kind == 5 && *maxval == 255)) &&
+                        rowBytes == static_cast<std::size_t>(image.stride);
+    if (stored && buffer != nullptr) {
+        const std::size_t offset = reader.position();
+        if (reader.Take(rowBytes * static_cast<std::size_t>(image.height)) == nullptr) {
+            *error = "the file ends early";
+            return std::nullopt;
+        }
+        TakeFileRows(buffer, offset, false, &image);
     } else {
-        read = ReadSamples(reader, image, channels, static_cast<unsigned>(*maxval), plain, error);
+        if (!Allocate(&image, *width, *height, format, error)) return std::nullopt;
+        bool read = false;
+        if (kind == 1) {
+            read = ReadPlainBits(reader, image, error);
+        } else if (kind == 4) {
+            read = ReadRawBits(reader, image, error);
+        } else {
+            read = ReadSamples(reader, image, channels, static_cast<unsigned>(*maxval), plain, error);
+        }
+        if (!read) return std::nullopt;
     }
-    if (!read) return std::nullopt;
     // A one in a bitmap is ink.
     if (bitmap) image.palette = {kWhite, kBlack};
     if (format == BMF_8BPP) image.palette = GreyPalette();
     return image;
 }
 
-std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, std::string* error) {
+std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, std::vector<BYTE>* buffer,
+                                      std::string* error) {
     if (file.size() < 2 || file[0] != 'B' || file[1] != 'M') {
         *error = "not a bitmap file";
         return std::nullopt;
@@ -595,7 +640,7 @@ std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, std::string* e
     const bool topDown = header.height < 0;
     const long long height = topDown ? -header.height : header.height;
     DecodedImage image;
-    if (!Allocate(&image, header.width, height, format, error)) return std::nullopt;
+    if (!SetSize(&image, header.width, height, format, error)) return std::nullopt;
     if (header.bitCount <= 8 && !ReadBmpPalette(file, header, image, error)) return std::nullopt;
 
     const std::size_t sourceStride = PaddedRowBytes(header.bitCount == 16   ? BMF_16BPP
@@ -607,6 +652,12 @@ std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, std::string* e
         *error = "the file ends inside its pixels";
         return std::nullopt;
     }
+    if (how == BmpPixels::Copy && buffer != nullptr &&
+        sourceStride == static_cast<std::size_t>(image.stride)) {
+        TakeFileRows(buffer, header.dataOffset, !topDown, &image);
+        return image;
+    }
+    image.bits.assign(static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height), 0);
     for (LONG y = 0; y < image.height; ++y) {
         const LONG sourceRow = topDown ? y : image.height - 1 - y;
         const BYTE* source = file.data() + header.dataOffset + sourceStride * sourceRow;
@@ -617,6 +668,16 @@ std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, std::string* e
         }
     }
     return image;
+}
+
+}  // namespace
+
+std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, std::string* error) {
+    return DecodePnm(file, nullptr, error);
+}
+
+std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, std::string* error) {
+    return DecodeBmp(file, nullptr, error);
 }
 
 std::optional<DecodedImage> DecodePng(std::span<const BYTE> file, std::string* error) {
@@ -658,23 +719,21 @@ std::optional<DecodedImage> LoadImageFile(const std::filesystem::path& path, std
         *error = path.string() + ": the file is too large";
         return std::nullopt;
     }
-    // Read into a block that is not cleared first: every byte is overwritten.
-    const auto bytes = static_cast<std::size_t>(size);
-    const std::unique_ptr<BYTE[]> block = std::make_unique_for_overwrite<BYTE[]>(bytes);
+    std::vector<BYTE> buffer(static_cast<std::size_t>(size));
     std::ifstream in(path, std::ios::binary);
-    if (!in || !in.read(reinterpret_cast<char*>(block.get()), static_cast<std::streamsize>(size))) {
+    if (!in || !in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size))) {
         *error = "cannot read " + path.string();
         return std::nullopt;
     }
-    const std::span<const BYTE> file(block.get(), bytes);
+    const std::span<const BYTE> file(buffer);
     std::string why;
     std::optional<DecodedImage> image;
     if (file.size() >= 8 && png_sig_cmp(file.data(), 0, 8) == 0) {
         image = DecodePng(file, &why);
     } else if (file.size() >= 2 && file[0] == 'B' && file[1] == 'M') {
-        image = DecodeBmp(file, &why);
+        image = DecodeBmp(file, &buffer, &why);
     } else if (file.size() >= 2 && file[0] == 'P' && file[1] >= '1' && file[1] <= '6') {
-        image = DecodePnm(file, &why);
+        image = DecodePnm(file, &buffer, &why);
     } else {
         why = "not a PNG, BMP, PBM, PGM or PPM image";
     }

@@ -173,6 +173,28 @@ TEST(CriticalSectionTest, ExcludesOtherThreads) {
     DeleteCriticalSection(&section);
 }
 
+// Large blocks: zero-filled, writable to their last byte, band-sized ones
+// starting on a 2 MiB boundary; small ones come from the heap.
+TEST(LargeBlockTest, BlocksAreZeroFilledAndBandSizedOnesAligned) {
+    for (std::size_t bytes : {std::size_t{0}, std::size_t{100}, std::size_t{256} << 10,
+                              std::size_t{590} << 10, (std::size_t{5} << 20) + 1}) {
+        auto* block = static_cast<BYTE*>(platform::AllocateLargeBlock(bytes));
+        ASSERT_NE(block, nullptr) << bytes;
+        for (std::size_t i = 0; i < bytes; i += 4093) ASSERT_EQ(block[i], 0) << bytes << " " << i;
+        if (bytes > 0) {
+            EXPECT_EQ(block[bytes - 1], 0);
+            std::memset(block, 0xA5, bytes);
+            EXPECT_EQ(block[bytes - 1], 0xA5);
+        }
+        if (bytes >= (std::size_t{256} << 10)) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (std::size_t{2} << 20), 0u) << bytes;
+        }
+        platform::FreeLargeBlock(block, bytes);
+    }
+    platform::FreeLargeBlock(nullptr, std::size_t{1} << 20);
+    EXPECT_EQ(platform::AllocateLargeBlock(SIZE_MAX), nullptr);
+}
+
 TEST(LastErrorTest, EachThreadHasItsOwn) {
     SetLastError(42);
     DWORD seen = 0;

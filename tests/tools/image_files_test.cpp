@@ -438,4 +438,51 @@ TEST(ImageFiles, LoadsByContentAndNamesTheFileInErrors) {
     EXPECT_FALSE(qlpr::LoadImageFile(pbm, &error));
 }
 
+// Files whose rows are stored as the image keeps them are loaded without a
+// copy (raw bitmaps and grey maps as wide as a whole number of words,
+// uncompressed bitmap files); the image is exactly what decoding the bytes
+// gives, bottom-up files turned over, a short raster refused.
+TEST(ImageFiles, FilesLoadedInPlaceGiveTheDecodedImage) {
+    testsupport::ScopedStoreRoot folder;
+    const auto path = folder.path() / "picture";
+    const auto write = [&](const Bytes& bytes) {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    };
+    Bytes noise(64 * 7 * 3);
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<BYTE>(i * 37 + i / 5);
+    const auto take = [&](std::size_t count) { return Bytes(noise.begin(), noise.begin() + count); };
+    std::vector<Bytes> files;
+    Bytes pbm = FromText("P4\n64 7\n");  // 8-byte rows: two whole words
+    Append(pbm, noise.data(), 8 * 7);
+    files.push_back(pbm);
+    Bytes pgm = FromText("P5 12 5 255\n");
+    Append(pgm, noise.data(), 12 * 5);
+    files.push_back(pgm);
+    files.push_back(MakeBmp({40, 7, 1, 0, {}, {0x000000, 0xFFFFFF}, take(8 * 7)}));   // bottom-up, odd
+    files.push_back(MakeBmp({40, 6, 1, 0, {}, {0xFFFFFF, 0x000000}, take(8 * 6)}));   // bottom-up, even
+    files.push_back(MakeBmp({5, -3, 24, 0, {}, {}, take(16 * 3)}));                    // top-down
+    files.push_back(MakeBmp({3, 4, 8, 0, {}, {0x102030}, take(4 * 4)}));
+    for (std::size_t n = 0; n < files.size(); ++n) {
+        write(files[n]);
+        std::string error;
+        const auto loaded = qlpr::LoadImageFile(path, &error);
+        ASSERT_TRUE(loaded) << n << ": " << error;
+        const auto decoded = files[n][0] == 'P' ? qlpr::DecodePnm(files[n], &error)
+                                                : qlpr::DecodeBmp(files[n], &error);
+        ASSERT_TRUE(decoded) << n << ": " << error;
+        EXPECT_EQ(loaded->width, decoded->width) << n;
+        EXPECT_EQ(loaded->height, decoded->height) << n;
+        EXPECT_EQ(loaded->format, decoded->format) << n;
+        EXPECT_EQ(loaded->stride, decoded->stride) << n;
+        EXPECT_EQ(loaded->bits, decoded->bits) << n;
+        EXPECT_EQ(loaded->palette, decoded->palette) << n;
+    }
+    pbm.resize(pbm.size() - 1);
+    write(pbm);
+    std::string error;
+    EXPECT_FALSE(qlpr::LoadImageFile(path, &error));
+    EXPECT_NE(error.find("ends early"), std::string::npos) << error;
+}
+
 }  // namespace
