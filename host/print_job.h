@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/driver_host.h"
+#include "host/pixel_bytes.h"
 #include "host/winddi.h"
 
 namespace host {
@@ -35,7 +36,7 @@ struct PageImage {
     SIZEL size;
     ULONG format;
     LONG stride;
-    std::vector<BYTE> bits;
+    PixelBytes bits;
     std::vector<ULONG> palette;
     RECTL target;  // page-image coordinates
 };

@@ -71,7 +71,7 @@ BYTE* Row(DecodedImage& image, LONG y) {
 // bytes each, from `offset`), the file's own buffer becomes the image's
 // bits: the rows move to its start, and a bottom-up file's are turned over
 // in place. One-bit receipts (PBM, BMP) need no second page-sized buffer.
-void TakeFileRows(std::vector<BYTE>* file, std::size_t offset, bool bottomUp,
+void TakeFileRows(host::PixelBytes* file, std::size_t offset, bool bottomUp,
                   DecodedImage* image) {
     const auto stride = static_cast<std::size_t>(image->stride);
     const auto rows = static_cast<std::size_t>(image->height);
@@ -564,7 +564,7 @@ namespace {
 
 // The decoders; with `buffer` (holding the file's bytes) the image may take
 // the file's buffer over.
-std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, std::vector<BYTE>* buffer,
+std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, host::PixelBytes* buffer,
                                       std::string* error) {
     if (file.size() < 2 || file[0] != 'P' || file[1] < '1' || file[1] > '6') {
         *error = "not a portable any-map";
@@ -624,7 +624,7 @@ std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, std::vector<BY
     return image;
 }
 
-std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, std::vector<BYTE>* buffer,
+std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, host::PixelBytes* buffer,
                                       std::string* error) {
     if (file.size() < 2 || file[0] != 'B' || file[1] != 'M') {
         *error = "not a bitmap file";
@@ -719,7 +719,7 @@ std::optional<DecodedImage> LoadImageFile(const std::filesystem::path& path, std
         *error = path.string() + ": the file is too large";
         return std::nullopt;
     }
-    std::vector<BYTE> buffer(static_cast<std::size_t>(size));
+    host::PixelBytes buffer(static_cast<std::size_t>(size));
     std::ifstream in(path, std::ios::binary);
     if (!in || !in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size))) {
         *error = "cannot read " + path.string();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/pixel_bytes.h"
 #include "platform/types.h"
 
 namespace qlpr {
@@ -29,7 +30,7 @@ struct DecodedImage {
     LONG height = 0;
     ULONG format = 0;
     LONG stride = 0;
-    std::vector<BYTE> bits;
+    host::PixelBytes bits;
     std::vector<ULONG> palette;
 };
 

@@ -18,7 +18,7 @@
 namespace {
 
 using qlpr::DecodedImage;
-using Bytes = std::vector<BYTE>;
+using Bytes = host::PixelBytes;  // what decoded images hold
 
 Bytes FromText(const std::string& text) {
     return Bytes(text.begin(), text.end());
