@@ -1,5 +1,6 @@
 #include "render/device_fonts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -175,8 +176,27 @@ WCHAR Ansi1252(BYTE code) {
     return unicode;
 }
 
+// The lowest and highest character the 256 codes of code page 1252 map to.
+struct UnicodeRange {
+    WCHAR lowest = 0xFFFF;
+    WCHAR highest = 0;
+};
+
+UnicodeRange Ansi1252Range() {
+    char codes[256];
+    for (int code = 0; code < 256; ++code) codes[code] = static_cast<char>(code);
+    WCHAR unicode[256] = {};
+    MultiByteToWideChar(CP_1252, 0, codes, 256, unicode, 256);
+    UnicodeRange range;
+    for (WCHAR c : unicode) {
+        range.lowest = std::min(range.lowest, c);
+        range.highest = std::max(range.highest, c);
+    }
+    return range;
+}
+
 void FillEntry(const DeviceInstance& instance, const Family& family, bool bold, bool italic,
-               DeviceFontEntry* entry) {
+               const UnicodeRange& ansi, DeviceFontEntry* entry) {
     std::memset(entry, 0, sizeof *entry);
     const bool control = family.kind == FamilyKind::Control;
     const bool fixed = !control;
@@ -237,18 +257,12 @@ void FillEntry(const DeviceInstance& instance, const Family& family, bool bold, 
         ifi.wcDefaultChar = 0xFF65;
         ifi.wcBreakChar = u' ';
     } else {
-        WCHAR lowest = 0xFFFF, highest = 0;
-        for (int code = 0; code < 256; ++code) {
-            WCHAR unicode = Ansi1252(static_cast<BYTE>(code));
-            if (unicode < lowest) lowest = unicode;
-            if (unicode > highest) highest = unicode;
-        }
         ifi.chFirstChar = 0;
         ifi.chLastChar = 0xFF;
         ifi.chDefaultChar = kTemplate.defaultChar;
         ifi.chBreakChar = kTemplate.breakChar;
-        ifi.wcFirstChar = lowest;
-        ifi.wcLastChar = highest;
+        ifi.wcFirstChar = ansi.lowest;
+        ifi.wcLastChar = ansi.highest;
         ifi.wcDefaultChar = Ansi1252(kTemplate.defaultChar);
         ifi.wcBreakChar = Ansi1252(kTemplate.breakChar);
     }
@@ -277,11 +291,12 @@ LONG EnumerateDeviceFonts(const DeviceInstance& instance, DeviceFontEntry* table
     if (!ListFamilies(instance, table != nullptr, &families)) return -1;
     if (table != nullptr) {
         DeviceFontEntry* entry = table;
+        const UnicodeRange ansi = Ansi1252Range();
         for (const Family& family : families) {
-            FillEntry(instance, family, false, false, entry++);
-            FillEntry(instance, family, true, false, entry++);
-            FillEntry(instance, family, false, true, entry++);
-            FillEntry(instance, family, true, true, entry++);
+            FillEntry(instance, family, false, false, ansi, entry++);
+            FillEntry(instance, family, true, false, ansi, entry++);
+            FillEntry(instance, family, false, true, ansi, entry++);
+            FillEntry(instance, family, true, true, ansi, entry++);
         }
     }
     return static_cast<LONG>(families.size() * 4);

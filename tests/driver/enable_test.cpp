@@ -126,6 +126,10 @@ TEST_F(DriverEnable, DeviceFontsListFamiliesOfFour) {
         EXPECT_EQ(family[3].ifi.fsSelection, 0x21);
         EXPECT_EQ(family[0].ifi.fsSelection, 0x40);
         EXPECT_NE(family[0].faceName[0], 0);
+        if (family[0].ifi.jWinCharSet != 128) {  // code page 1252 reaches up to U+2122
+            EXPECT_EQ(family[3].ifi.wcFirstChar, 0);
+            EXPECT_EQ(family[3].ifi.wcLastChar, 0x2122);
+        }
         ids.push_back(family[0].fontId);
     }
     // Barcode fonts follow the text fonts; the control fonts come last.
