@@ -45,6 +45,7 @@
 #include "barcode/barcode_data.h"
 #include "barcode/barcode_raster.h"
 #include "barcode/barcode_request.h"
+#include "barcode/symbol_cache.h"
 
 namespace qlprbrcd {
 namespace {
@@ -101,7 +102,7 @@ extern "C" QLPR_EXPORT WORD BarcodeBlock(const BarcodeRequest* request, BarcodeS
     try {
         const std::optional<SymbolOrder> order = ReadRequest(*request);
         if (!order) return 0;
-        const std::optional<MonoImage> drawn = DrawSymbol(*order);
+        const std::optional<MonoImage> drawn = DrawSymbolOnce(*order);
         if (!drawn || drawn->width() == 0 || drawn->height() == 0) return 0;
         if (size != nullptr) {
             size->width = drawn->width();

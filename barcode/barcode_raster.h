@@ -49,6 +49,8 @@ struct SymbolOrder {
     bool smallText = false;
     // PDF417: widest symbol wanted, dots.
     DWORD maxWidth = 0;
+
+    bool operator==(const SymbolOrder&) const = default;
 };
 
 // The symbol's image, or none when the encoder refuses the data.

@@ -163,7 +163,7 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kLargeBlockMinimum = std::size_t{256} << 10;
+constexpr std::size_t kLargeBlockMinimum = std::size_t{128} << 10;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 std::size_t MappedSize(std::size_t bytes) {

@@ -48,7 +48,7 @@ namespace platform {
 // none. For programs that run one job and end.
 QLPR_EXPORT void KeepLargeBlocksInHeap();
 
-// A zero-filled block for a page-sized bitmap (bands, pages). From 256 KiB
+// A zero-filled block for a page-sized bitmap (bands, pages). From 128 KiB
 // on it is mapped on its own and backed by 2 MiB pages where the system
 // offers them, so that filling a band costs a page fault per 2 MiB rather
 // than per 4 KiB. Null when memory runs out. FreeLargeBlock takes the

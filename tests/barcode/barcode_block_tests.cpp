@@ -122,6 +122,40 @@ TEST(BarcodeSamples, SameRequestGivesTheSameImageTwice) {
     EXPECT_EQ(MeasureAndDraw(request).bits, MeasureAndDraw(request).bits);
 }
 
+// Symbols drawn are kept for a while: requests that differ in any one
+// field, asked in any order and more of them than are kept, each get their
+// own symbol.
+TEST(BarcodeSamples, EveryFieldOfARequestTellsSymbolsApart) {
+    std::vector<BarcodeRequest> requests = {
+        Request(3, "4912345678904", 2, 80, 0, 2), Request(3, "4912345678904", 3, 80, 0, 2),
+        Request(3, "4912345678904", 2, 81, 0, 2), Request(3, "4912345678904", 2, 80, 2, 2),
+        Request(9, "[A[1AB[Bab", 2, 80, 2, 4),    Request(9, "[A[1AB[Bab", 2, 80, 2, 2),
+        Request(9, "[A[1AB[Bac", 2, 80, 2, 2),    Request(256, "0123456789", 3),
+    };
+    BarcodeRequest narrow = Request(256, "0123456789", 3);
+    narrow.variant2d = 257 + 256 + 1;  // PDF417 on narrow paper
+    requests.push_back(narrow);
+    narrow.variant2d = 257 + 256;
+    requests.push_back(narrow);
+    for (DWORD height = 20; height < 60; ++height) requests.push_back(Request(5, "ABC12", 2, height));
+
+    std::vector<Drawn> first;
+    for (const BarcodeRequest& request : requests) first.push_back(MeasureAndDraw(request));
+    for (std::size_t i = requests.size(); i-- > 0;) {
+        const Drawn again = MeasureAndDraw(requests[i]);
+        EXPECT_EQ(again.size.width, first[i].size.width) << i;
+        EXPECT_EQ(again.size.height, first[i].size.height) << i;
+        EXPECT_EQ(again.bits, first[i].bits) << i;
+    }
+    EXPECT_NE(first[0].size.width, first[1].size.width);    // module
+    EXPECT_EQ(first[2].size.height, first[0].size.height + 1);  // bar height
+    EXPECT_GT(first[3].size.height, first[0].size.height);  // text below
+    EXPECT_LT(first[4].size.height, first[5].size.height);  // font B
+    EXPECT_NE(first[5].bits, first[6].bits);                // data
+    EXPECT_NE(first[7].bits, first[9].bits);                // QR code, PDF417
+    for (DWORD k = 0; k < 40; ++k) EXPECT_EQ(first[10 + k].size.height, 20 + k);
+}
+
 TEST(BarcodeParameters, ModuleWidthScalesTheSymbol) {
     for (const Sample& sample : kSamples) {
         SCOPED_TRACE(sample.data);
