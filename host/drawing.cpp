@@ -175,6 +175,18 @@ void CombineGreySpan(const RowInput& in, BYTE* row, Span span) {
 // white and is white only when the result is pure white, as a copy is.
 void CombineMonoSpan(const RowInput& in, BYTE* row, Span span) {
     const Transfer& t = *in.transfer;
+    if (t.halftone && t.operation == Operation::kCopy) {
+        // The plain halftoned copy: each pixel's grey against the pattern.
+        const BYTE* pattern = kBayer[(std::int64_t{in.y} - t.halftoneOrigin.y) & 7];
+        for (LONG x = span.left; x < span.right; ++x) {
+            const unsigned level = GreyOf(SourceAt(in, x)) * 65u / 256u;
+            const bool white = pattern[(std::int64_t{x} - t.halftoneOrigin.x) & 7] < level;
+            BYTE& byte = row[x >> 3];
+            const BYTE mask = static_cast<BYTE>(0x80u >> (x & 7));
+            byte = static_cast<BYTE>(white ? byte | mask : byte & ~mask);
+        }
+        return;
+    }
     for (LONG x = span.left; x < span.right; ++x) {
         const ULONG colour = SourceAt(in, x);
         BYTE& byte = row[x >> 3];

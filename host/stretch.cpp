@@ -77,9 +77,11 @@ struct AxisFilter {
     }
 };
 
-// A channel's filtered value back into a byte.
+// A channel's filtered value back into a byte. The weights are positive
+// and sum to one, so the value lies within 0 to 255 give or take rounding.
 ULONG Channel(float value, int shift) {
-    return static_cast<ULONG>(std::clamp(std::lround(value), 0L, 255L)) << shift;
+    const int rounded = static_cast<int>(value + 0.5f);
+    return static_cast<ULONG>(std::min(rounded, 255)) << shift;
 }
 
 }  // namespace
@@ -103,6 +105,7 @@ bool SmoothSample(const SourceReader& source, const AxisMap& xMap, const AxisMap
         for (std::size_t i = 0; i < read.size(); ++i)
             read[i] = columns.lowest + static_cast<LONG>(i);
         std::vector<ULONG> line(read.size());
+        std::vector<float> channels(3 * read.size());  // the source row, red, green, blue
         LONG held[2] = {-1, -1};
         std::vector<float> filtered[2] = {std::vector<float>(lineFloats),
                                           std::vector<float>(lineFloats)};
@@ -114,15 +117,21 @@ bool SmoothSample(const SourceReader& source, const AxisMap& xMap, const AxisMap
             older ^= 1;
             held[slot] = y;
             source.ReadRow(y, read.data(), read.size(), line.data(), nullptr);
+            for (std::size_t i = 0; i < line.size(); ++i) {
+                channels[3 * i] = RedOf(line[i]);
+                channels[3 * i + 1] = GreenOf(line[i]);
+                channels[3 * i + 2] = BlueOf(line[i]);
+            }
             float* out = filtered[slot].data();
             for (const Footprint& pixel : columns.pixels) {
                 float red = 0, green = 0, blue = 0;
                 for (std::size_t t = pixel.first; t < pixel.first + pixel.count; ++t) {
                     const AxisFilter::Tap& tap = columns.taps[t];
-                    const ULONG colour = line[static_cast<std::size_t>(tap.source - columns.lowest)];
-                    red += tap.weight * RedOf(colour);
-                    green += tap.weight * GreenOf(colour);
-                    blue += tap.weight * BlueOf(colour);
+                    const float* rgb =
+                        channels.data() + 3 * static_cast<std::size_t>(tap.source - columns.lowest);
+                    red += tap.weight * rgb[0];
+                    green += tap.weight * rgb[1];
+                    blue += tap.weight * rgb[2];
                 }
                 *out++ = red;
                 *out++ = green;
@@ -135,8 +144,10 @@ bool SmoothSample(const SourceReader& source, const AxisMap& xMap, const AxisMap
         std::vector<float> sum(lineFloats);
         ULONG* out = colours->data();
         for (const Footprint& pixel : rows.pixels) {
-            std::fill(sum.begin(), sum.end(), 0.0f);
-            for (std::size_t t = pixel.first; t < pixel.first + pixel.count; ++t) {
+            const float* first = filteredRow(rows.taps[pixel.first].source);
+            const float firstWeight = rows.taps[pixel.first].weight;
+            for (std::size_t i = 0; i < lineFloats; ++i) sum[i] = firstWeight * first[i];
+            for (std::size_t t = pixel.first + 1; t < pixel.first + pixel.count; ++t) {
                 const float* in = filteredRow(rows.taps[t].source);
                 const float weight = rows.taps[t].weight;
                 for (std::size_t i = 0; i < lineFloats; ++i) sum[i] += weight * in[i];

@@ -1,8 +1,8 @@
 #include "tools/printer_setup.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "platform/spooler.h"
 
@@ -16,11 +16,16 @@ namespace {
 constexpr char kDataFileName[] = "QLPR80.INI";
 constexpr char kOutputFileName[] = "job-output.prn";
 
-std::string ReadWhole(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+// Whether the file holds exactly `text`.
+bool Holds(const std::filesystem::path& path, const std::string& text) {
+    std::error_code failure;
+    if (std::filesystem::file_size(path, failure) != text.size() || failure) return false;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    std::string held(text.size(), '\0');
+    const bool read = std::fread(held.data(), 1, held.size(), file) == held.size();
+    std::fclose(file);
+    return read && held == text;
 }
 
 }  // namespace
@@ -61,7 +66,7 @@ std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std
     } else {
         // Written only when it changed, so that its compiled cache stays valid.
         used = folder / kDataFileName;
-        if (!std::filesystem::exists(used) || ReadWhole(used) != EmbeddedDataFile()) {
+        if (!Holds(used, EmbeddedDataFile())) {
             std::ofstream out(used, std::ios::binary | std::ios::trunc);
             out << EmbeddedDataFile();
             if (!out) {
