@@ -244,12 +244,14 @@ std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& 
     job->jobId_ = jobId;
     if (device.printer() != nullptr) {
         DOC_INFO_1W info{job->documentName_.data(), nullptr, nullptr};
-        if (StartDocPrinterW(device.printer(), 1, reinterpret_cast<BYTE*>(&info)) == 0) {
+        const DWORD spoolerId = StartDocPrinterW(device.printer(), 1, reinterpret_cast<BYTE*>(&info));
+        if (spoolerId == 0) {
             SetError(error, "the spooler refused to start a job (error " +
                                 std::to_string(GetLastError()) + ")");
             return nullptr;
         }
         job->spoolerJob_ = true;
+        if (jobId == 0) job->jobId_ = spoolerId;
     }
     job->pdev_ = device.pdev();
     job->hsurf_ = entries.enableSurface(job->pdev_);
@@ -264,7 +266,7 @@ std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& 
     }
     // An empty name is no name: the driver is given none.
     LPWSTR name = job->documentName_.empty() ? nullptr : job->documentName_.data();
-    if (!entries.startDoc(job->surface_, name, jobId)) {
+    if (!entries.startDoc(job->surface_, name, job->jobId_)) {
         SetError(error, "the driver refused to start the document");
         return nullptr;
     }

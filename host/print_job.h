@@ -77,8 +77,9 @@ class QLPR_EXPORT PrintJob {
 public:
     // Starts a job at the spooler for the device's printer (its job output
     // receives what the driver writes), enables the device's surface
-    // (DrvEnableSurface) and starts the document (DrvStartDoc). Null with
-    // `error` set on failure.
+    // (DrvEnableSurface) and starts the document (DrvStartDoc) with
+    // `jobId`, or with the spooler's job id when `jobId` is 0 (as the
+    // engine does). Null with `error` set on failure.
     static std::unique_ptr<PrintJob> Start(Device& device, const std::u16string& documentName,
                                            DWORD jobId, std::string* error);
     // Ends the document (DrvEndDoc) if still open, disables the surface.

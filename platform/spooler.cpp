@@ -88,11 +88,16 @@ bool IsPipe(int fd) {
     return fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
 }
 
+// Job ids are unique among the processes that print at the same time, as a
+// spooler's are (drivers name their spool files after them): the process
+// id above a count of the process's own jobs.
 DWORD NextJobId() {
-    static std::atomic<DWORD> last{0};
+    static std::atomic<DWORD> count{0};
+    constexpr DWORD kJobsPerProcess = 1u << 9;
     DWORD id;
     do {
-        id = ++last & 0x7FFFFFFF;  // positive as a signed value too
+        const DWORD own = count++ % kJobsPerProcess;
+        id = (static_cast<DWORD>(getpid()) * kJobsPerProcess + own) & 0x7FFFFFFF;  // positive
     } while (id == 0);
     return id;
 }

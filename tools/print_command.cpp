@@ -356,7 +356,8 @@ bool RunJob(const PrintOptions& options, HANDLE printer, const std::filesystem::
     }
 
     *lineBytes = static_cast<int>((device->gdiInfo().ulHorzRes + 7) / 8);
-    auto job = host::PrintJob::Start(*device, u"qlpr print", 1, error);
+    // The spooler's job id: page files of concurrent jobs never meet.
+    auto job = host::PrintJob::Start(*device, u"qlpr print", 0, error);
     if (!job) return false;
     Progress progress(pages.size());
     for (std::size_t i = 0; i < pages.size(); ++i) {

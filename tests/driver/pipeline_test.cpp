@@ -299,7 +299,8 @@ TEST_F(PipelineTest, TwoDocumentsOnOneDeviceEachBindTheLibraryAndStartWithAValid
     ASSERT_TRUE(device);
     DeviceInstance& instance = Instance(*device);
     for (int document = 0; document < 2; ++document) {
-        auto job = StartJob(*device, u"Doc", static_cast<DWORD>(document + 1));
+        // The second document takes the spooler's job id.
+        auto job = StartJob(*device, u"Doc", document == 0 ? 1u : 0u);
         ASSERT_TRUE(job);
         std::string error;
         ASSERT_TRUE(job->PrintPage(host::BandPainter{}, &error)) << error;
@@ -323,7 +324,7 @@ TEST_F(PipelineTest, TwoDocumentsOnOneDeviceEachBindTheLibraryAndStartWithAValid
     }
     const std::vector<RecordedCall> docs = CallsOf(Call::StartDoc);
     EXPECT_EQ(docs[0].jobId, 1u);
-    EXPECT_EQ(docs[1].jobId, 2u);
+    EXPECT_GT(docs[1].jobId, 0u);
     const std::vector<RecordedCall> enables = CallsOf(Call::EnableExtPDEV);
     EXPECT_NE(enables[0].workBuffer, nullptr);
     EXPECT_NE(enables[1].workBuffer, nullptr);

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -222,6 +223,32 @@ class SpoolerJobTest : public SpoolerTest {
     }
     std::filesystem::path OutputFile() const { return root_.path() / "job.prn"; }
 };
+
+// Drivers name spool files after the job id, so two processes printing at
+// once never get the same one.
+TEST_F(SpoolerJobTest, AnotherProcessGetsAnotherJobId) {
+    UseOutput(OutputFile().string());
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const DWORD id = StartJob();
+        EndDocPrinter(printer_);
+        _exit(write(channel[1], &id, sizeof id) == sizeof id ? 0 : 1);
+    }
+    close(channel[1]);
+    const DWORD mine = StartJob();
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    DWORD theirs = 0;
+    ASSERT_EQ(read(channel[0], &theirs, sizeof theirs), static_cast<ssize_t>(sizeof theirs));
+    close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_GT(mine, 0u);
+    EXPECT_GT(theirs, 0u);
+    EXPECT_NE(mine, theirs);
+}
 
 TEST_F(SpoolerJobTest, BytesLandInTheOutputFileInOrder) {
     UseOutput(OutputFile().string());
