@@ -52,8 +52,8 @@ struct PageRaster {
 inline constexpr std::size_t kPageRasterLimit = std::size_t{256} << 20;
 
 // The send-band step of the command output: lays `band` into the record's
-// page (or, when it holds the whole page, walks it at once). 0 when the band has no bits, an unusable depth or layout, or memory
-// runs out (the band is then lost and the job ends).
+// page (or, when it holds the whole page, walks it at once). 0 when the band has no bits, an
+// unusable depth or layout, or memory runs out (the band is then lost and the job ends).
 BOOL EmitBand(ExtPdev* pdev, BandDesc* band);
 
 // Walks the record's page, if a band arrived for it, and empties it.

@@ -63,8 +63,8 @@ QLPR_EXPORT BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CL
 // - HALFTONE smooths (bilinear when enlarging, averaging when shrinking)
 //   and, into one bit, dithers with an 8x8 ordered pattern (Bayer)
 //   anchored at `halftoneOrigin` (the destination's origin when null), pure
-//   black and pure white staying exact; any other mode takes the nearest pixel, and into one bit only
-//   pure white is white;
+//   black and pure white staying exact; any other mode takes the nearest pixel, and into one bit
+//   only pure white is white;
 // - the mask and the colour adjustment are not looked at.
 
 // ---- the engine's drawing services (drawing.cpp and its neighbours) --------

@@ -244,7 +244,8 @@ std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& 
     job->jobId_ = jobId;
     if (device.printer() != nullptr) {
         DOC_INFO_1W info{job->documentName_.data(), nullptr, nullptr};
-        const DWORD spoolerId = StartDocPrinterW(device.printer(), 1, reinterpret_cast<BYTE*>(&info));
+        const DWORD spoolerId =
+            StartDocPrinterW(device.printer(), 1, reinterpret_cast<BYTE*>(&info));
         if (spoolerId == 0) {
             SetError(error, "the spooler refused to start a job (error " +
                                 std::to_string(GetLastError()) + ")");

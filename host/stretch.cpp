@@ -33,7 +33,7 @@ struct AxisFilter {
     };
     std::vector<Footprint> pixels;
     std::vector<Tap> taps;
-    LONG lowest = 0;   // the source pixels read, [lowest, highest]
+    LONG lowest = 0;  // the source pixels read, [lowest, highest]
     LONG highest = 0;
 
     AxisFilter(const AxisMap& map, LONG first, LONG last, LONG low, LONG high) {
@@ -45,9 +45,9 @@ struct AxisFilter {
         for (LONG d = first; d < last; ++d) {
             // The destination pixel's centre in source coordinates.
             const double along = (static_cast<double>(d - map.destStart) + 0.5) * step;
-            const double centre = map.mirror
-                                      ? static_cast<double>(map.sourceStart + map.sourceExtent) - along
-                                      : static_cast<double>(map.sourceStart) + along;
+            const double centre =
+                map.mirror ? static_cast<double>(map.sourceStart + map.sourceExtent) - along
+                           : static_cast<double>(map.sourceStart) + along;
             const std::size_t start = taps.size();
             if (step <= 1.0) {
                 const double position = centre - 0.5;
@@ -56,12 +56,25 @@ struct AxisFilter {
                 Add(static_cast<std::int64_t>(below), 1.0f - fraction, low, high);
                 Add(static_cast<std::int64_t>(below) + 1, fraction, low, high);
             } else {
+                // The footprint's parts beyond the limits fall to the edge
+                // pixels, so that a huge footprint costs no more than the
+                // pixels it covers.
                 const double from = centre - step / 2;
                 const double to = centre + step / 2;
-                for (auto i = static_cast<std::int64_t>(std::floor(from)); i < to; ++i) {
-                    const double covered = std::min<double>(to, static_cast<double>(i + 1)) -
-                                           std::max<double>(from, static_cast<double>(i));
+                const double inFrom = std::max<double>(from, low);
+                const double inTo = std::min<double>(to, high);
+                if (from < low) {
+                    const double outside = std::min<double>(to, low) - from;
+                    Add(low, static_cast<float>(outside / step), low, high);
+                }
+                for (auto i = static_cast<std::int64_t>(std::floor(inFrom)); i < inTo; ++i) {
+                    const double covered = std::min<double>(inTo, static_cast<double>(i + 1)) -
+                                           std::max<double>(inFrom, static_cast<double>(i));
                     if (covered > 0) Add(i, static_cast<float>(covered / step), low, high);
+                }
+                if (to > high) {
+                    const double outside = to - std::max<double>(from, high);
+                    Add(high - 1, static_cast<float>(outside / step), low, high);
                 }
             }
             pixels.push_back({start, taps.size() - start});

@@ -18,8 +18,8 @@
 #include <set>
 
 #include "host/engine.h"
-#include "platform/heap.h"
 #include "host/surface_format.h"
+#include "platform/heap.h"
 
 namespace {
 

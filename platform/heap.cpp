@@ -177,8 +177,8 @@ QLPR_EXPORT void* AllocateLargeBlock(std::size_t bytes) {
     if (bytes > SIZE_MAX - 2 * kHugePage) return nullptr;
     // Mapped with room to start on a 2 MiB boundary; the rest is given back.
     const std::size_t size = MappedSize(bytes);
-    void* mapped = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapped =
+        mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return nullptr;
     const auto start = reinterpret_cast<std::uintptr_t>(mapped);
     const std::uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);

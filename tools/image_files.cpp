@@ -59,7 +59,8 @@ bool SetSize(DecodedImage* image, long long width, long long height, ULONG forma
 bool Allocate(DecodedImage* image, long long width, long long height, ULONG format,
               std::string* error) {
     if (!SetSize(image, width, height, format, error)) return false;
-    image->bits.assign(static_cast<std::size_t>(image->stride) * static_cast<std::size_t>(height), 0);
+    image->bits.assign(static_cast<std::size_t>(image->stride) * static_cast<std::size_t>(height),
+                       0);
     return true;
 }
 
@@ -71,8 +72,7 @@ BYTE* Row(DecodedImage& image, LONG y) {
 // bytes each, from `offset`), the file's own buffer becomes the image's
 // bits: the rows move to its start, and a bottom-up file's are turned over
 // in place. One-bit receipts (PBM, BMP) need no second page-sized buffer.
-void TakeFileRows(host::PixelBytes* file, std::size_t offset, bool bottomUp,
-                  DecodedImage* image) {
+void TakeFileRows(host::PixelBytes* file, std::size_t offset, bool bottomUp, DecodedImage* image) {
     const auto stride = static_cast<std::size_t>(image->stride);
     const auto rows = static_cast<std::size_t>(image->height);
     std::memmove(file->data(), file->data() + offset, stride * rows);
@@ -423,8 +423,8 @@ void ConvertMaskedRow(const BYTE* source, BYTE* dest, LONG width, const BmpHeade
     }
 }
 
-std::optional<DecodedImage> DecodeRunLengthBmp(std::span<const BYTE> file,
-                                               const BmpHeader& header, std::string* error) {
+std::optional<DecodedImage> DecodeRunLengthBmp(std::span<const BYTE> file, const BmpHeader& header,
+                                               std::string* error) {
     const bool fourBit = header.compression == kBiRle4;
     if (header.bitCount != (fourBit ? 4 : 8)) {
         *error = "run-length data needs " + std::string(fourBit ? "4" : "8") + " bits per pixel";
@@ -595,8 +595,8 @@ std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, host::PixelByt
     if (!SetSize(&image, *width, *height, format, error)) return std::nullopt;
     // Raw bitmaps and 8-bit grey maps store rows as the image keeps them
     // when no padding is needed.
-    const std::size_t rowBytes =
-        kind == 4 ? (static_cast<std::size_t>(image.width) + 7) / 8 : static_cast<std::size_t>(image.width);
+    const std::size_t rowBytes = kind == 4 ? (static_cast<std::size_t>(image.width) + 7) / 8
+                                           : static_cast<std::size_t>(image.width);
     const bool stored = (kind == 4 || (kind == 5 && *maxval == 255)) &&
                         rowBytes == static_cast<std::size_t>(image.stride);
     if (stored && buffer != nullptr) {
@@ -614,7 +614,8 @@ std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, host::PixelByt
         } else if (kind == 4) {
             read = ReadRawBits(reader, image, error);
         } else {
-            read = ReadSamples(reader, image, channels, static_cast<unsigned>(*maxval), plain, error);
+            read =
+                ReadSamples(reader, image, channels, static_cast<unsigned>(*maxval), plain, error);
         }
         if (!read) return std::nullopt;
     }
@@ -657,7 +658,8 @@ std::optional<DecodedImage> DecodeBmp(std::span<const BYTE> file, host::PixelByt
         TakeFileRows(buffer, header.dataOffset, !topDown, &image);
         return image;
     }
-    image.bits.assign(static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height), 0);
+    image.bits.assign(
+        static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height), 0);
     for (LONG y = 0; y < image.height; ++y) {
         const LONG sourceRow = topDown ? y : image.height - 1 - y;
         const BYTE* source = file.data() + header.dataOffset + sourceStride * sourceRow;
@@ -721,7 +723,8 @@ std::optional<DecodedImage> LoadImageFile(const std::filesystem::path& path, std
     }
     host::PixelBytes buffer(static_cast<std::size_t>(size));
     std::ifstream in(path, std::ios::binary);
-    if (!in || !in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size))) {
+    if (!in ||
+        !in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size))) {
         *error = "cannot read " + path.string();
         return std::nullopt;
     }

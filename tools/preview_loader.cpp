@@ -32,8 +32,8 @@ bool DrawPreview(const std::vector<unsigned char>& stream, const PreviewOptions&
         return false;
     }
     char why[512] = {};
-    const bool written = write(stream.data(), stream.size(), &options, pngPath.c_str(), why,
-                               sizeof why) != 0;
+    const bool written =
+        write(stream.data(), stream.size(), &options, pngPath.c_str(), why, sizeof why) != 0;
     // The library stays loaded: cairo's and fontconfig's own threads and
     // handlers may outlive the call, and the program ends soon anyway.
     if (!written) *error = why;

@@ -261,8 +261,7 @@ bool WritePreview(const std::vector<BYTE>& stream, int lineBytes, const std::str
     PreviewOptions preview;
     preview.lineBytes = std::clamp(lineBytes, 1, 4096);
     std::string why;
-    const bool written =
-        DrawPreview(stream, preview, path, &why);
+    const bool written = DrawPreview(stream, preview, path, &why);
     if (!written) *error = "cannot write the preview " + path + ": " + why;
     return written;
 }

@@ -137,7 +137,8 @@ TEST(BarcodeSamples, EveryFieldOfARequestTellsSymbolsApart) {
     requests.push_back(narrow);
     narrow.variant2d = 257 + 256;
     requests.push_back(narrow);
-    for (DWORD height = 20; height < 60; ++height) requests.push_back(Request(5, "ABC12", 2, height));
+    for (DWORD height = 20; height < 60; ++height)
+        requests.push_back(Request(5, "ABC12", 2, height));
 
     std::vector<Drawn> first;
     for (const BarcodeRequest& request : requests) first.push_back(MeasureAndDraw(request));
@@ -147,12 +148,12 @@ TEST(BarcodeSamples, EveryFieldOfARequestTellsSymbolsApart) {
         EXPECT_EQ(again.size.height, first[i].size.height) << i;
         EXPECT_EQ(again.bits, first[i].bits) << i;
     }
-    EXPECT_NE(first[0].size.width, first[1].size.width);    // module
+    EXPECT_NE(first[0].size.width, first[1].size.width);        // module
     EXPECT_EQ(first[2].size.height, first[0].size.height + 1);  // bar height
-    EXPECT_GT(first[3].size.height, first[0].size.height);  // text below
-    EXPECT_LT(first[4].size.height, first[5].size.height);  // font B
-    EXPECT_NE(first[5].bits, first[6].bits);                // data
-    EXPECT_NE(first[7].bits, first[9].bits);                // QR code, PDF417
+    EXPECT_GT(first[3].size.height, first[0].size.height);      // text below
+    EXPECT_LT(first[4].size.height, first[5].size.height);      // font B
+    EXPECT_NE(first[5].bits, first[6].bits);                    // data
+    EXPECT_NE(first[7].bits, first[9].bits);                    // QR code, PDF417
     for (DWORD k = 0; k < 40; ++k) EXPECT_EQ(first[10 + k].size.height, 20 + k);
 }
 

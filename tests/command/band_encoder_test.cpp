@@ -347,12 +347,23 @@ TEST_F(BandEncoder, AWholePageBandIsReadOnlyWhileItIsSent) {
             for (LONG x = 0; x < width; ++x)
                 if (random() % 3 == 0) taller.SetDot(x, y);
     Bitmap before = taller;
-    const std::string expected = PrintPage(
-        PlainDevmode(), Printable(), {width, height},
-        {{before.Row(0), before.stride, width, split + above, {0, -above, width, split},
-          {0, -above, width, split}, {}, {}},
-         {before.Row(split + above), before.stride, width, height - split,
-          {0, split, width, height}, {0, split, width, height}, {}, {}}});
+    const std::string expected = PrintPage(PlainDevmode(), Printable(), {width, height},
+                                           {{before.Row(0),
+                                             before.stride,
+                                             width,
+                                             split + above,
+                                             {0, -above, width, split},
+                                             {0, -above, width, split},
+                                             {},
+                                             {}},
+                                            {before.Row(split + above),
+                                             before.stride,
+                                             width,
+                                             height - split,
+                                             {0, split, width, height},
+                                             {0, split, width, height},
+                                             {},
+                                             {}}});
     EXPECT_GT(expected.size(), 5000u);
     Renew();
 

@@ -310,13 +310,26 @@ TEST(EngineStretch, HalftoneFiltersAreBilinearUpAndBoxDown) {
     for (LONG y = 0; y < 2; ++y) std::memcpy(steps.row(y), values, 6);
     GuardedBitmap thirds(2, 1, BMF_8BPP);
     ASSERT_TRUE(Stretch(thirds.surface(), steps.surface(), {0, 0, 2, 1}, {0, 0, 6, 2}));
-    EXPECT_EQ(thirds.row(0)[0], 30);   // (0 + 30 + 60) / 3
-    EXPECT_EQ(thirds.row(0)[1], 153);  // (90 + 120 + 250) / 3
+    EXPECT_EQ(thirds.row(0)[0], 30);        // (0 + 30 + 60) / 3
+    EXPECT_EQ(thirds.row(0)[1], 153);       // (90 + 120 + 250) / 3
     GuardedBitmap quarter(4, 1, BMF_8BPP);  // 1.5 source pixels a destination pixel
     ASSERT_TRUE(Stretch(quarter.surface(), steps.surface(), {0, 0, 4, 1}, {0, 0, 6, 1}));
     EXPECT_EQ(quarter.row(0)[0], 10);   // (0 + 30 / 2) / 1.5
     EXPECT_EQ(quarter.row(0)[3], 207);  // (120 / 2 + 250) / 1.5
     EXPECT_TRUE(wide.GuardsIntact() && thirds.GuardsIntact() && quarter.GuardsIntact());
+}
+
+// A footprint reaching far past the source (here 2^29 pixels for one)
+// weighs the edge pixels for the part outside and costs no more than the
+// source's own pixels.
+TEST(EngineStretch, AHugeFootprintFallsOnTheEdgePixels) {
+    GuardedBitmap row(4, 1, BMF_8BPP);
+    const BYTE values[4] = {0, 100, 100, 200};
+    std::memcpy(row.row(0), values, 4);
+    GuardedBitmap one(1, 1, BMF_8BPP);
+    ASSERT_TRUE(Stretch(one.surface(), row.surface(), {0, 0, 1, 1}, {-(1 << 28), 0, 1 << 28, 1}));
+    EXPECT_EQ(one.row(0)[0], 100);  // half the first pixel, half the last
+    EXPECT_TRUE(one.GuardsIntact());
 }
 
 // The dither is anchored at the halftone origin, so that two bands of one

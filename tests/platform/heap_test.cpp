@@ -176,9 +176,9 @@ TEST(CriticalSectionTest, ExcludesOtherThreads) {
 // Large blocks: zero-filled, writable to their last byte, band-sized ones
 // starting on a 2 MiB boundary; small ones come from the heap.
 TEST(LargeBlockTest, BlocksAreZeroFilledAndBandSizedOnesAligned) {
-    for (std::size_t bytes : {std::size_t{0}, std::size_t{100}, (std::size_t{128} << 10) - 1,
-                              std::size_t{128} << 10,
-                              std::size_t{590} << 10, (std::size_t{5} << 20) + 1}) {
+    for (std::size_t bytes :
+         {std::size_t{0}, std::size_t{100}, (std::size_t{128} << 10) - 1, std::size_t{128} << 10,
+          std::size_t{590} << 10, (std::size_t{5} << 20) + 1}) {
         auto* block = static_cast<BYTE*>(platform::AllocateLargeBlock(bytes));
         ASSERT_NE(block, nullptr) << bytes;
         for (std::size_t i = 0; i < bytes; i += 4093) ASSERT_EQ(block[i], 0) << bytes << " " << i;
@@ -188,7 +188,8 @@ TEST(LargeBlockTest, BlocksAreZeroFilledAndBandSizedOnesAligned) {
             EXPECT_EQ(block[bytes - 1], 0xA5);
         }
         if (bytes >= (std::size_t{128} << 10)) {
-            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (std::size_t{2} << 20), 0u) << bytes;
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (std::size_t{2} << 20), 0u)
+                << bytes;
         }
         platform::FreeLargeBlock(block, bytes);
     }

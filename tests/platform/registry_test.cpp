@@ -208,9 +208,9 @@ TEST_F(RegistryTest, RewritingTheSameValueLeavesItsFileAlone) {
               ERROR_SUCCESS);
     EXPECT_NE(inode(), second);
     DWORD type = 0, value = 0, size = sizeof value;
-    ASSERT_EQ(RegQueryValueExW(key, u"Counter", nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                               &size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegQueryValueExW(key, u"Counter", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
     EXPECT_EQ(value, 8u);
 }

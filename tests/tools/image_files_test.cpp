@@ -447,11 +447,14 @@ TEST(ImageFiles, FilesLoadedInPlaceGiveTheDecodedImage) {
     const auto path = folder.path() / "picture";
     const auto write = [&](const Bytes& bytes) {
         std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
     };
     Bytes noise(64 * 7 * 3);
     for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<BYTE>(i * 37 + i / 5);
-    const auto take = [&](std::size_t count) { return Bytes(noise.begin(), noise.begin() + count); };
+    const auto take = [&](std::size_t count) {
+        return Bytes(noise.begin(), noise.begin() + count);
+    };
     std::vector<Bytes> files;
     Bytes pbm = FromText("P4\n64 7\n");  // 8-byte rows: two whole words
     Append(pbm, noise.data(), 8 * 7);
@@ -459,9 +462,11 @@ TEST(ImageFiles, FilesLoadedInPlaceGiveTheDecodedImage) {
     Bytes pgm = FromText("P5 12 5 255\n");
     Append(pgm, noise.data(), 12 * 5);
     files.push_back(pgm);
-    files.push_back(MakeBmp({40, 7, 1, 0, {}, {0x000000, 0xFFFFFF}, take(8 * 7)}));   // bottom-up, odd
-    files.push_back(MakeBmp({40, 6, 1, 0, {}, {0xFFFFFF, 0x000000}, take(8 * 6)}));   // bottom-up, even
-    files.push_back(MakeBmp({5, -3, 24, 0, {}, {}, take(16 * 3)}));                    // top-down
+    files.push_back(
+        MakeBmp({40, 7, 1, 0, {}, {0x000000, 0xFFFFFF}, take(8 * 7)}));  // bottom-up, odd
+    files.push_back(
+        MakeBmp({40, 6, 1, 0, {}, {0xFFFFFF, 0x000000}, take(8 * 6)}));  // bottom-up, even
+    files.push_back(MakeBmp({5, -3, 24, 0, {}, {}, take(16 * 3)}));      // top-down
     files.push_back(MakeBmp({3, 4, 8, 0, {}, {0x102030}, take(4 * 4)}));
     for (std::size_t n = 0; n < files.size(); ++n) {
         write(files[n]);

@@ -1,12 +1,12 @@
 // Reading printer byte streams back: commands, paper layout, printed pages.
 
-#include "tools/preview/paper_layout.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
+
+#include "tools/preview/paper_layout.h"
 
 namespace {
 

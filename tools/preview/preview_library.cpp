@@ -18,8 +18,8 @@ extern "C" QLPR_EXPORT int QlprWritePreviewPng(const unsigned char* stream, std:
     if (options == nullptr || pngPath == nullptr || (stream == nullptr && size != 0)) {
         why = "bad arguments";
     } else {
-        written = qlpr::WritePreviewPng(std::vector<unsigned char>(stream, stream + size),
-                                        *options, pngPath, &why);
+        written = qlpr::WritePreviewPng(std::vector<unsigned char>(stream, stream + size), *options,
+                                        pngPath, &why);
     }
     // The program draws one preview; the font caches go with it.
     qlpr::ReleasePreviewFonts();
