@@ -233,7 +233,8 @@ void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitmap& bitmap) 
 }
 
 std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& documentName,
-                                          DWORD jobId, std::string* error) {
+                                          DWORD jobId, std::string* error,
+                                          const std::u16string& outputFile) {
     const DocumentEntries entries(device.driver());
     if (!entries.Complete()) {
         SetError(error, "the driver's function table lacks the document entries");
@@ -243,7 +244,9 @@ std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& 
     job->documentName_ = documentName;
     job->jobId_ = jobId;
     if (device.printer() != nullptr) {
-        DOC_INFO_1W info{job->documentName_.data(), nullptr, nullptr};
+        std::u16string output = outputFile;
+        DOC_INFO_1W info{job->documentName_.data(), output.empty() ? nullptr : output.data(),
+                         nullptr};
         const DWORD spoolerId =
             StartDocPrinterW(device.printer(), 1, reinterpret_cast<BYTE*>(&info));
         if (spoolerId == 0) {

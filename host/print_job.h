@@ -79,9 +79,12 @@ public:
     // receives what the driver writes), enables the device's surface
     // (DrvEnableSurface) and starts the document (DrvStartDoc) with
     // `jobId`, or with the spooler's job id when `jobId` is 0 (as the
-    // engine does). Null with `error` set on failure.
+    // engine does). A non-empty `outputFile` receives the job instead of
+    // the printer's output (printing to a file). Null with `error` set on
+    // failure.
     static std::unique_ptr<PrintJob> Start(Device& device, const std::u16string& documentName,
-                                           DWORD jobId, std::string* error);
+                                           DWORD jobId, std::string* error,
+                                           const std::u16string& outputFile = {});
     // Ends the document (DrvEndDoc) if still open, disables the surface.
     ~PrintJob();
     PrintJob(const PrintJob&) = delete;

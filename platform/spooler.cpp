@@ -392,7 +392,11 @@ QLPR_EXPORT DWORD WINAPI StartDocPrinterW(HANDLE printer, DWORD level, BYTE* doc
         if (docInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER, DWORD{0});
         std::lock_guard guard(object->jobLock);
         if (object->jobFd >= 0) return Fail(platform::kErrorInvalidPrinterState, DWORD{0});
-        const WideString output = platform::ReadText(object->folder, platform::kOutputValue);
+        const auto* info = reinterpret_cast<const DOC_INFO_1W*>(docInfo);
+        const WideString output =
+            info->pOutputFile != nullptr && info->pOutputFile[0] != 0
+                ? WideString(reinterpret_cast<const char16_t*>(info->pOutputFile))
+                : platform::ReadText(object->folder, platform::kOutputValue);
         const int fd = platform::OpenJobOutput(output);
         if (fd < 0) return DWORD{0};
         object->jobFd = fd;

@@ -85,7 +85,8 @@ QLPR_EXPORT DWORD WINAPI DeletePrinterDataW(HANDLE printer, LPCWSTR valueName);
 
 // A job of the printer: StartDocPrinterW opens the printer's job output
 // ("Output": a file, which is truncated, a device node, or "-" for standard
-// output), WritePrinter appends to it, EndDocPrinter closes it. Only level 1
+// output), or the document's pOutputFile when it names one (printing to a
+// file, the printer's output unchanged); WritePrinter appends to it, EndDocPrinter closes it. Only level 1
 // is taken; the job id returned is positive and differs from those of the
 // other processes printing at the time. WritePrinter without a started
 // job fails with ERROR_SPL_NO_STARTDOC; a write that cannot be completed

@@ -309,7 +309,8 @@ class CompanionLibraries {
 // mode, every page drawn band by band, the job ended.
 // `lineBytes` receives the bytes of one printed line, for the preview.
 bool RunJob(const PrintOptions& options, HANDLE printer, const std::filesystem::path& dataFile,
-            PhaseTimer& timer, int* lineBytes, std::string* error) {
+            const std::filesystem::path& output, PhaseTimer& timer, int* lineBytes,
+            std::string* error) {
     auto driver = host::DriverHost::Load(LibraryFolder() / "QLPRGI.DLL", error);
     if (!driver) return false;
     const CompanionLibraries companions;
@@ -356,7 +357,8 @@ bool RunJob(const PrintOptions& options, HANDLE printer, const std::filesystem::
 
     *lineBytes = static_cast<int>((device->gdiInfo().ulHorzRes + 7) / 8);
     // The spooler's job id: page files of concurrent jobs never meet.
-    auto job = host::PrintJob::Start(*device, u"qlpr print", 0, error);
+    auto job = host::PrintJob::Start(*device, u"qlpr print", 0, error,
+                                     platform::FromUtf8(output.string()));
     if (!job) return false;
     Progress progress(pages.size());
     for (std::size_t i = 0; i < pages.size(); ++i) {
@@ -409,8 +411,7 @@ int PrintCommand(const std::vector<std::string>& args) {
     std::filesystem::create_directories(DefaultOutputFile().parent_path(), ignored);
     std::optional<TemporaryOutput> output = TemporaryOutput::Create(destination, &error);
     if (!output) return Fail(error);
-    const std::optional<std::filesystem::path> dataFile =
-        SetUpDefaultPrinter(data, &error, output->path().string());
+    const std::optional<std::filesystem::path> dataFile = SetUpDefaultPrinter(data, &error);
     if (!dataFile) return Fail(error);
     timer.Mark("setup");
 
@@ -418,7 +419,8 @@ int PrintCommand(const std::vector<std::string>& args) {
     if (!OpenPrinterW(reinterpret_cast<LPCWSTR>(kDefaultPrinterName), &printer, nullptr))
         return Fail("cannot open the default printer");
     int lineBytes = 0;
-    const bool printed = RunJob(*options, printer, *dataFile, timer, &lineBytes, &error);
+    const bool printed =
+        RunJob(*options, printer, *dataFile, output->path(), timer, &lineBytes, &error);
     ClosePrinter(printer);
     if (!printed) return Fail(error);
 

@@ -46,9 +46,8 @@ std::filesystem::path DefaultOutputFile() {
     return platform::PrinterFolder(kDefaultPrinterName) / kOutputFileName;
 }
 
-std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std::filesystem::path>& dataFile,
-                                                         std::string* error,
-                                                         const std::optional<std::string>& output) {
+std::optional<std::filesystem::path> SetUpDefaultPrinter(
+    const std::optional<std::filesystem::path>& dataFile, std::string* error) {
     std::filesystem::path folder = platform::PrinterFolder(kDefaultPrinterName);
     std::error_code failure;
     std::filesystem::create_directories(folder, failure);
@@ -76,7 +75,7 @@ std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std
         }
     }
     platform::PrinterSetup setup{LibraryFolder() / "QLPRGI.DLL", used,
-                                 output ? *output : (folder / kOutputFileName).string()};
+                                 (folder / kOutputFileName).string()};
     if (!platform::InstallPrinter(kDefaultPrinterName, setup)) {
         *error = "cannot install the printer in " + folder.string();
         return std::nullopt;

@@ -21,12 +21,11 @@ std::filesystem::path LibraryFolder();
 const std::string& EmbeddedDataFile();
 
 // Installs (or updates) the default printer with this data file, or with
-// the embedded example written into the printer's folder, and with this job
-// output (default: DefaultOutputFile()). Returns the data file used; none
-// with `error` set on failure.
-std::optional<std::filesystem::path> SetUpDefaultPrinter(const std::optional<std::filesystem::path>& dataFile,
-                                                         std::string* error,
-                                                         const std::optional<std::string>& output = {});
+// the embedded example written into the printer's folder, and with the job
+// output DefaultOutputFile(). Returns the data file used; none with `error`
+// set on failure.
+std::optional<std::filesystem::path> SetUpDefaultPrinter(
+    const std::optional<std::filesystem::path>& dataFile, std::string* error);
 
 // The default printer's job output: a file in its folder.
 std::filesystem::path DefaultOutputFile();

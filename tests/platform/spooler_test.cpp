@@ -16,6 +16,7 @@
 
 #include "platform/files.h"
 #include "platform/last_error.h"
+#include "platform/wide.h"
 #include "platform/registry.h"
 #include "platform_test_util.h"
 #include "test_support.h"
@@ -270,6 +271,29 @@ TEST_F(SpoolerJobTest, BytesLandInTheOutputFileInOrder) {
     ASSERT_TRUE(Write("B"));
     ASSERT_TRUE(EndDocPrinter(printer_));
     EXPECT_EQ(platformtest::ReadBytes(OutputFile()), "B");
+}
+
+// A document that names an output file is printed to it; the printer's
+// own output is neither written nor changed.
+TEST_F(SpoolerJobTest, ADocumentsOutputFileTakesTheJob) {
+    UseOutput(OutputFile().string());
+    const std::filesystem::path file = root_.path() / "to-file.prn";
+    std::u16string path = platform::FromUtf8(file.string());
+    char16_t name[] = u"Receipt";
+    DOC_INFO_1W info{name, path.data(), nullptr};
+    ASSERT_NE(StartDocPrinterW(printer_, 1, reinterpret_cast<BYTE*>(&info)), 0u);
+    ASSERT_TRUE(Write("to file"));
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    EXPECT_EQ(platformtest::ReadBytes(file), "to file");
+    EXPECT_FALSE(std::filesystem::exists(OutputFile()));
+    EXPECT_EQ(platform::ReadPrinterSetup(u"Receipt 80")->output, OutputFile().string());
+    // An empty name is no name.
+    char16_t empty[] = u"";
+    info.pOutputFile = empty;
+    ASSERT_NE(StartDocPrinterW(printer_, 1, reinterpret_cast<BYTE*>(&info)), 0u);
+    ASSERT_TRUE(Write("port"));
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    EXPECT_EQ(platformtest::ReadBytes(OutputFile()), "port");
 }
 
 TEST_F(SpoolerJobTest, WritingNeedsAStartedJob) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/spooler.h"
 #include "test_support.h"
 
 namespace {
@@ -100,6 +101,10 @@ TEST_F(QlprPrint, PrintsABitmapPageIntoTheOutputFile) {
     struct stat info {};
     ASSERT_EQ(stat((dir() / "out.prn").c_str(), &info), 0);
     EXPECT_NE(info.st_mode & S_IRGRP, 0u) << "the job keeps the usual permissions";
+    // The job was printed to its file: the printer's own output is unchanged.
+    const auto setup = platform::ReadPrinterSetup(u"QLPR Receipt 80");
+    ASSERT_TRUE(setup);
+    EXPECT_EQ(fs::path(setup->output).filename(), "job-output.prn") << setup->output;
 }
 
 TEST_F(QlprPrint, WritesToStandardOutputOrTheDefaultPrintersFile) {
