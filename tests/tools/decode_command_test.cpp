@@ -1,43 +1,22 @@
 // qlpr decode and qlpr preview, run as a user runs them.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include "test_support.h"
+#include "qlpr_run.h"
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = testsupport::QlprRun;
 
 class QlprStream : public ::testing::Test {
   protected:
     Outcome Qlpr(const std::string& arguments) {
-        const std::filesystem::path errFile = root_.path() / "stderr.txt";
-        const std::string command =
-            (testsupport::BinDir() / "qlpr").string() + " " + arguments + " 2>" + errFile.string();
-        Outcome outcome;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return outcome;
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, got);
-        const int status = pclose(pipe);
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream in(errFile);
-        std::stringstream text;
-        text << in.rdbuf();
-        outcome.err = text.str();
-        return outcome;
+        return testsupport::RunQlpr(arguments, root_.path() / "stderr.txt");
     }
     std::string Write(const std::string& name, const std::string& bytes) {
         const std::filesystem::path path = root_.path() / name;

@@ -2,33 +2,21 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/spooler.h"
-#include "test_support.h"
+#include "qlpr_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct PrintRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using PrintRun = testsupport::QlprRun;
+using testsupport::ReadAll;
 
 class QlprPrint : public ::testing::Test {
   protected:
@@ -46,20 +34,7 @@ class QlprPrint : public ::testing::Test {
         return path;
     }
     PrintRun Qlpr(const std::string& arguments) {
-        const fs::path errFile = root_.path() / "stderr.txt";
-        const std::string command = "cd " + dir().string() + " && " +
-                                    (testsupport::BinDir() / "qlpr").string() + " print " +
-                                    arguments + " 2>" + errFile.string();
-        PrintRun run;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return run;
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-        const int status = pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.err = ReadAll(errFile);
-        return run;
+        return testsupport::RunQlpr("print " + arguments, root_.path() / "stderr.txt", dir());
     }
     // The names in the work folder other than the inputs the test wrote.
     std::vector<std::string> Leftovers(const std::vector<std::string>& inputs) const {

@@ -2,46 +2,25 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
-#include "test_support.h"
+#include "qlpr_run.h"
 
 namespace {
 
-struct QlprRun {
-    int status = -1;
-    std::string out;
-    std::string err;
+// A run of qlpr info, with its "name: value" lines.
+struct QlprRun : testsupport::QlprRun {
     std::map<std::string, std::string> fields;
 };
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class QlprInfo : public ::testing::Test {
 protected:
     QlprRun Qlpr(const std::string& arguments) {
-        std::filesystem::path errFile = root_.path() / "stderr.txt";
-        std::string command = (testsupport::BinDir() / "qlpr").string() + " " + arguments + " 2>" + errFile.string();
-        QlprRun run;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return run;
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-        int status = pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.err = ReadAll(errFile);
+        QlprRun run{testsupport::RunQlpr(arguments, root_.path() / "stderr.txt"), {}};
         std::istringstream lines(run.out);
         for (std::string line; std::getline(lines, line);) {
             std::size_t colon = line.find(": ");
