@@ -171,16 +171,24 @@ void CombineGreySpan(const RowInput& in, BYTE* row, Span span) {
     }
 }
 
+// The row of the dither pattern for destination row `y`, and whether a
+// colour's grey at column `x` of that row is white.
+const BYTE* HalftoneRow(const Transfer& t, LONG y) {
+    return kBayer[(std::int64_t{y} - t.halftoneOrigin.y) & 7];
+}
+bool HalftoneWhite(const Transfer& t, const BYTE* pattern, LONG x, ULONG colour) {
+    return pattern[(std::int64_t{x} - t.halftoneOrigin.x) & 7] < GreyOf(colour) * 65u / 256u;
+}
+
 // Into one bit a blended pixel is blended against the pixel's black or
 // white and is white only when the result is pure white, as a copy is.
 void CombineMonoSpan(const RowInput& in, BYTE* row, Span span) {
     const Transfer& t = *in.transfer;
+    const BYTE* pattern = HalftoneRow(t, in.y);
     if (t.halftone && t.operation == Operation::kCopy) {
-        // The plain halftoned copy: each pixel's grey against the pattern.
-        const BYTE* pattern = kBayer[(std::int64_t{in.y} - t.halftoneOrigin.y) & 7];
+        // The plain halftoned copy, without the general case's choices.
         for (LONG x = span.left; x < span.right; ++x) {
-            const unsigned level = GreyOf(SourceAt(in, x)) * 65u / 256u;
-            const bool white = pattern[(std::int64_t{x} - t.halftoneOrigin.x) & 7] < level;
+            const bool white = HalftoneWhite(t, pattern, x, SourceAt(in, x));
             BYTE& byte = row[x >> 3];
             const BYTE mask = static_cast<BYTE>(0x80u >> (x & 7));
             byte = static_cast<BYTE>(white ? byte | mask : byte & ~mask);
@@ -197,15 +205,7 @@ void CombineMonoSpan(const RowInput& in, BYTE* row, Span span) {
             white = IsWhite(BlendColour(t.blend, colour, destWhite ? 0xFFFFFF : 0,
                                         in.alpha[x - in.firstColumn]));
         } else {
-            bool source;
-            if (t.halftone) {
-                const unsigned level = GreyOf(colour) * 65u / 256u;
-                const std::int64_t hx = (std::int64_t{x} - t.halftoneOrigin.x) & 7;
-                const std::int64_t hy = (std::int64_t{in.y} - t.halftoneOrigin.y) & 7;
-                source = kBayer[hy][hx] < level;
-            } else {
-                source = IsWhite(colour);
-            }
+            const bool source = t.halftone ? HalftoneWhite(t, pattern, x, colour) : IsWhite(colour);
             white = source;
             if (t.operation == Operation::kRop3) {
                 const BYTE p = IsWhite(in.pattern->At(x, in.y)) ? 0xFF : 0x00;
