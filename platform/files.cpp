@@ -186,7 +186,7 @@ HANDLE CreateFileAt(const std::string& path, DWORD access, DWORD shareMode, DWOR
         return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
     }
     // Other lock failures (a file system without locks) leave the file unlocked.
-    if (truncate && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+    if (truncate && S_ISREG(info.st_mode) && info.st_size != 0 && ftruncate(fd, 0) != 0) {
         const int error = errno;
         close(fd);
         return Fail(ErrorFromErrno(error), INVALID_HANDLE_VALUE);

@@ -22,11 +22,40 @@
 namespace platform {
 namespace {
 
+// Global memory maps zero-filled blocks from 64 KiB on by themselves: the
+// system hands them out zeroed and faults in only the pages that get
+// written, where clearing a heap block touches every page of it. These are
+// the text buffers of a document, mostly left empty by a raster job.
+// Private heaps keep such blocks in the process heap, whose pages a device
+// enabled again reuses.
+constexpr SIZE_T kMappedZeroBlockMinimum = SIZE_T{64} << 10;
+
+struct BlockInfo {
+    SIZE_T bytes;  // as requested
+    bool mapped;
+};
+
+void* AllocateBlock(SIZE_T bytes, bool zero, bool mapsZeroBlocks, bool* mapped) {
+    const SIZE_T reserved = bytes == 0 ? 1 : bytes;
+    *mapped = mapsZeroBlocks && zero && bytes >= kMappedZeroBlockMinimum;
+    if (!*mapped) return zero ? std::calloc(1, reserved) : std::malloc(reserved);
+    void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return block == MAP_FAILED ? nullptr : block;
+}
+
+void FreeBlock(void* block, const BlockInfo& info) {
+    if (info.mapped)
+        munmap(block, info.bytes);
+    else
+        std::free(block);
+}
+
 class Heap final : public HandleObject {
   public:
-    explicit Heap(SIZE_T maximum) : maximum_(maximum) {}
+    explicit Heap(SIZE_T maximum, bool mapsZeroBlocks = false)
+        : maximum_(maximum), mapsZeroBlocks_(mapsZeroBlocks) {}
     ~Heap() override {
-        for (auto& [block, size] : blocks_) std::free(block);
+        for (auto& [block, info] : blocks_) FreeBlock(block, info);
     }
     Heap(const Heap&) = delete;
     Heap& operator=(const Heap&) = delete;
@@ -37,13 +66,13 @@ class Heap final : public HandleObject {
     void* Allocate(SIZE_T bytes, bool zero) {
         std::lock_guard guard(lock_);
         if (maximum_ != 0 && (bytes > maximum_ || used_ > maximum_ - bytes)) return nullptr;
-        const SIZE_T reserved = bytes == 0 ? 1 : bytes;
-        void* block = zero ? std::calloc(1, reserved) : std::malloc(reserved);
+        BlockInfo info{bytes, false};
+        void* block = AllocateBlock(bytes, zero, mapsZeroBlocks_, &info.mapped);
         if (block == nullptr) return nullptr;
         try {
-            blocks_.emplace(block, bytes);
+            blocks_.emplace(block, info);
         } catch (...) {
-            std::free(block);
+            FreeBlock(block, info);
             return nullptr;
         }
         used_ += bytes;
@@ -54,27 +83,28 @@ class Heap final : public HandleObject {
         std::lock_guard guard(lock_);
         auto found = blocks_.find(block);
         if (found == blocks_.end()) return false;
-        used_ -= found->second;
+        used_ -= found->second.bytes;
+        FreeBlock(block, found->second);
         blocks_.erase(found);
-        std::free(block);
         return true;
     }
 
     SIZE_T Size(const void* block) {
         std::lock_guard guard(lock_);
         auto found = blocks_.find(const_cast<void*>(block));
-        return found == blocks_.end() ? static_cast<SIZE_T>(-1) : found->second;
+        return found == blocks_.end() ? static_cast<SIZE_T>(-1) : found->second.bytes;
     }
 
   private:
     std::mutex lock_;
-    std::unordered_map<void*, SIZE_T> blocks_;
+    std::unordered_map<void*, BlockInfo> blocks_;
     SIZE_T maximum_;
+    bool mapsZeroBlocks_;
     SIZE_T used_ = 0;
 };
 
 Heap& GlobalHeap() {
-    static Heap* heap = new Heap(0);  // outlives every static destructor
+    static Heap* heap = new Heap(0, true);  // outlives every static destructor
     return *heap;
 }
 

@@ -74,8 +74,11 @@ int OpenJobOutput(const WideString& output) {
         const DWORD error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
         return Fail(error, -1);
     }
+    // An empty file is left as it is: on ext4, truncating a file to nothing
+    // makes its close write the new contents out at once.
     struct stat info {};
-    if (fstat(fd, &info) != 0 || (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0)) {
+    if (fstat(fd, &info) != 0 ||
+        (S_ISREG(info.st_mode) && info.st_size != 0 && ftruncate(fd, 0) != 0)) {
         const DWORD error = ErrorFromErrno(errno);
         close(fd);
         return Fail(error, -1);

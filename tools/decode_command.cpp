@@ -1,12 +1,12 @@
 // qlpr decode: lists a printer byte stream one command a line.
 
 #include <cstdio>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/commands.h"
+#include "tools/file_io.h"
 #include "tools/stream_decoder.h"
 
 namespace qlpr {
@@ -131,7 +131,7 @@ int DecodeCommand(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
-            std::cout << kDecodeHelp;
+            PrintOut(kDecodeHelp);
             return 0;
         } else if (arg == "--line-bytes") {
             const std::optional<int> value =
@@ -156,17 +156,22 @@ int DecodeCommand(const std::vector<std::string>& args) {
     if (!stream) return Fail(error);
     const DecodedStream decoded = DecodeStream(*stream, DecodeOptions{lineBytes});
 
-    // Written a command at a time: the listing of a long job is several
-    // times the size of the stream.
+    // Written in blocks of about 64 KiB: the listing of a long job is
+    // several times the size of the stream.
+    constexpr std::size_t kBlock = std::size_t{1} << 16;
     std::string out;
     for (const StreamCommand& command : decoded.commands) {
-        out = CommandLine(command) + '\n';
+        out += CommandLine(command) + '\n';
         if (command.op == Op::kRaster)
             RasterLines(command, static_cast<std::size_t>(lineBytes), &out);
-        std::cout << out;
+        if (out.size() >= kBlock) {
+            PrintOut(out);
+            out.clear();
+        }
     }
-    std::cout << stream->size() << " bytes, " << decoded.commands.size() << " commands, "
-              << decoded.unknownBytes << " unknown bytes\n";
+    out += std::to_string(stream->size()) + " bytes, " + std::to_string(decoded.commands.size()) +
+           " commands, " + std::to_string(decoded.unknownBytes) + " unknown bytes\n";
+    PrintOut(out);
     return decoded.unknownBytes == 0 ? 0 : 2;
 }
 

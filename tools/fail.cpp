@@ -1,12 +1,11 @@
 // The one error line of a failed command.
-#include <iostream>
-
 #include "tools/commands.h"
+#include "tools/file_io.h"
 
 namespace qlpr {
 
 int Fail(const std::string& message) {
-    std::cerr << "qlpr: " << message << '\n';
+    PrintError("qlpr: " + message + "\n");
     return 1;
 }
 

@@ -7,10 +7,10 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 
 #include "host/surface_format.h"
 #include "host/winddi.h"
+#include "tools/file_io.h"
 
 namespace qlpr {
 namespace {
@@ -722,9 +722,7 @@ std::optional<DecodedImage> LoadImageFile(const std::filesystem::path& path, std
         return std::nullopt;
     }
     host::PixelBytes buffer(static_cast<std::size_t>(size));
-    std::ifstream in(path, std::ios::binary);
-    if (!in ||
-        !in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size))) {
+    if (!ReadFileInto(path, buffer)) {
         *error = "cannot read " + path.string();
         return std::nullopt;
     }

@@ -4,9 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +16,7 @@
 #include "render/device_fonts.h"
 #include "tools/commands.h"
 #include "tools/field_table.h"
+#include "tools/file_io.h"
 #include "tools/printer_setup.h"
 
 namespace qlpr {
@@ -46,12 +44,9 @@ constexpr char kInfoHelp[] =
 constexpr std::size_t kDevmodeMinimum = offsetof(DEVMODEW, dmFields);
 
 std::optional<std::vector<BYTE>> ReadFile(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot read " + path;
-        return std::nullopt;
-    }
-    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), {});
+    std::optional<std::vector<BYTE>> bytes = ReadWholeFile(path);
+    if (!bytes) *error = "cannot read " + path;
+    return bytes;
 }
 
 // The engine hands the driver a device mode whose declared sizes fit the
@@ -117,7 +112,7 @@ int InfoCommand(const std::vector<std::string>& args) {
             return true;
         };
         if (arg == "--help" || arg == "-h") {
-            std::cout << kInfoHelp;
+            PrintOut(kInfoHelp);
             return 0;
         } else if (arg == "--data") {
             if (!value(&dataFile)) return Fail("--data needs a file name");
@@ -173,7 +168,7 @@ int InfoCommand(const std::vector<std::string>& args) {
     out += FormatFields(DevInfoFields(), &device->devInfo());
     out += "deviceFonts: " + std::to_string(instance->deviceFontCount) + "\n";
     out += FontLines(*instance);
-    std::cout << out;
+    PrintOut(out);
     return 0;
 }
 

@@ -1,10 +1,10 @@
 #include "tools/page_description.h"
 
 #include <algorithm>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
+
+#include "tools/file_io.h"
 
 namespace qlpr {
 namespace {
@@ -131,12 +131,9 @@ bool AddImage(const ItemReader& reader, const std::filesystem::path& folder,
 }
 
 std::optional<std::string> ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return text.str();
+    std::optional<std::vector<unsigned char>> bytes = ReadWholeFile(path, kMaxDescriptionBytes);
+    if (!bytes) return std::nullopt;
+    return std::string(bytes->begin(), bytes->end());
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 // qlpr preview: draws the paper a printer byte stream prints into a PNG.
 
-#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/commands.h"
+#include "tools/file_io.h"
 #include "tools/preview_loader.h"
 #include "tools/stream_decoder.h"
 
@@ -49,7 +49,7 @@ int PreviewCommand(const std::vector<std::string>& args) {
             return value.has_value();
         };
         if (arg == "--help" || arg == "-h") {
-            std::cout << kPreviewHelp;
+            PrintOut(kPreviewHelp);
             return 0;
         } else if (arg == "-o") {
             if (i + 1 >= args.size()) return Fail("-o needs a file name");

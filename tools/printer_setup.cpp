@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "platform/spooler.h"
+#include "tools/file_io.h"
 
 namespace qlpr {
 
@@ -18,14 +18,8 @@ constexpr char kOutputFileName[] = "job-output.prn";
 
 // Whether the file holds exactly `text`.
 bool Holds(const std::filesystem::path& path, const std::string& text) {
-    std::error_code failure;
-    if (std::filesystem::file_size(path, failure) != text.size() || failure) return false;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    std::string held(text.size(), '\0');
-    const bool read = std::fread(held.data(), 1, held.size(), file) == held.size();
-    std::fclose(file);
-    return read && held == text;
+    const std::optional<std::vector<unsigned char>> held = ReadWholeFile(path, text.size());
+    return held && std::equal(held->begin(), held->end(), text.begin(), text.end());
 }
 
 }  // namespace
@@ -66,9 +60,7 @@ std::optional<std::filesystem::path> SetUpDefaultPrinter(
         // Written only when it changed, so that its compiled cache stays valid.
         used = folder / kDataFileName;
         if (!Holds(used, EmbeddedDataFile())) {
-            std::ofstream out(used, std::ios::binary | std::ios::trunc);
-            out << EmbeddedDataFile();
-            if (!out) {
+            if (!WriteWholeFile(used, EmbeddedDataFile())) {
                 *error = "cannot write " + used.string();
                 return std::nullopt;
             }

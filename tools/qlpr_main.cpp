@@ -1,11 +1,11 @@
 // qlpr: the command line of the receipt printer driver.
 
-#include <iostream>
 #include <string>
 #include <vector>
 
 #include "platform/heap.h"
 #include "tools/commands.h"
+#include "tools/file_io.h"
 
 namespace qlpr {
 
@@ -30,11 +30,11 @@ int main(int argc, char** argv) {
     platform::KeepLargeBlocksInHeap();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
-        std::cerr << qlpr::kUsage;
+        qlpr::PrintError(qlpr::kUsage);
         return 1;
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::cout << qlpr::kUsage;
+        qlpr::PrintOut(qlpr::kUsage);
         return 0;
     }
     std::string command = args[0];

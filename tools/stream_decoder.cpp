@@ -4,8 +4,6 @@
 #include <array>
 #include <charconv>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace qlpr {
 namespace {
@@ -220,26 +218,6 @@ std::vector<unsigned char> UnpackRasterLine(std::span<const unsigned char> line,
         row[i + 1] = data[i];
     }
     return row;
-}
-
-std::optional<std::vector<unsigned char>> ReadStreamFile(const std::string& path,
-                                                         std::string* error) {
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) {
-        *error = path + " is a folder, not a stream file";
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot read " + path;
-        return std::nullopt;
-    }
-    std::vector<unsigned char> bytes(std::istreambuf_iterator<char>(in), {});
-    if (in.bad()) {
-        *error = "cannot read " + path;
-        return std::nullopt;
-    }
-    return bytes;
 }
 
 std::optional<int> ParseNumber(const std::string& text, int min, int max) {

@@ -83,10 +83,6 @@ int RasterRows(const StreamCommand& raster);
 // sends each 16-bit unit (b0, b1) of a row as ~b1, ~b0.
 std::vector<unsigned char> UnpackRasterLine(std::span<const unsigned char> line, int leftPad);
 
-// Reads a whole stream file; none with `error` set when it cannot be read.
-std::optional<std::vector<unsigned char>> ReadStreamFile(const std::string& path,
-                                                         std::string* error);
-
 // A whole decimal number from min to max, for options like --line-bytes.
 std::optional<int> ParseNumber(const std::string& text, int min, int max);
 

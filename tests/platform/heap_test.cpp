@@ -42,19 +42,27 @@ TEST(HeapTest, BlocksAreUsableAlignedAndSized) {
 }
 
 TEST(HeapTest, ZeroMemoryFlagClearsEveryByte) {
-    HANDLE heap = HeapCreate(0, 0, 0);
-    // Dirty some memory first so that a reused block would show it.
-    for (int i = 0; i < 16; ++i) {
-        void* dirty = HeapAlloc(heap, 0, 4096);
-        std::memset(dirty, 0xFF, 4096);
-        HeapFree(heap, 0, dirty);
+    for (SIZE_T size : {SIZE_T{4096}, SIZE_T{65536}, SIZE_T{300000}}) {
+        HANDLE heap = HeapCreate(0, 0, 0);
+        // Dirty some memory first so that a reused block would show it.
+        for (int i = 0; i < 16; ++i) {
+            void* dirty = HeapAlloc(heap, 0, size);
+            std::memset(dirty, 0xFF, size);
+            HeapFree(heap, 0, dirty);
+        }
+        std::vector<void*> blocks;
+        for (int i = 0; i < 16; ++i) {
+            void* block = HeapAlloc(heap, HEAP_ZERO_MEMORY, size);
+            ASSERT_NE(block, nullptr);
+            EXPECT_TRUE(AllZero(block, size)) << size;
+            EXPECT_EQ(HeapSize(heap, 0, block), size);
+            std::memset(block, 0xA5, size);
+            blocks.push_back(block);
+        }
+        EXPECT_TRUE(HeapFree(heap, 0, blocks.back()));
+        EXPECT_FALSE(HeapFree(heap, 0, blocks.back()));
+        EXPECT_TRUE(HeapDestroy(heap));  // takes the other fifteen
     }
-    for (int i = 0; i < 16; ++i) {
-        void* block = HeapAlloc(heap, HEAP_ZERO_MEMORY, 4096);
-        ASSERT_NE(block, nullptr);
-        EXPECT_TRUE(AllZero(block, 4096));
-    }
-    HeapDestroy(heap);
 }
 
 TEST(HeapTest, DestroyReleasesEveryBlock) {
@@ -129,10 +137,21 @@ TEST(HeapTest, ThreadsShareOneHeap) {
 }
 
 TEST(GlobalMemoryTest, FixedZeroedBlocks) {
+    // Large zeroed blocks are mapped apart; a dirty one freed before must not show.
+    for (SIZE_T size : {SIZE_T{256}, SIZE_T{65536}, SIZE_T{200000}}) {
+        HANDLE dirty = GlobalAlloc(GMEM_FIXED, size);
+        ASSERT_NE(dirty, nullptr);
+        std::memset(dirty, 0xFF, size);
+        EXPECT_EQ(GlobalFree(dirty), nullptr);
+        HANDLE block = GlobalAlloc(GPTR, size);
+        ASSERT_NE(block, nullptr);
+        EXPECT_TRUE(AllZero(block, size)) << size;
+        std::memset(block, 0x5A, size);
+        EXPECT_EQ(GlobalFree(block), nullptr);
+        EXPECT_EQ(GlobalFree(block), block);  // already gone
+    }
     HANDLE block = GlobalAlloc(GPTR, 256);
     ASSERT_NE(block, nullptr);
-    EXPECT_TRUE(AllZero(block, 256));
-    EXPECT_EQ(GlobalFree(block), nullptr);
     EXPECT_EQ(GlobalFree(nullptr), nullptr);
     int onStack = 0;
     SetLastError(0);

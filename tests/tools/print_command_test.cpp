@@ -82,6 +82,15 @@ TEST_F(QlprPrint, PrintsABitmapPageIntoTheOutputFile) {
     EXPECT_EQ(fs::path(setup->output).filename(), "job-output.prn") << setup->output;
 }
 
+TEST_F(QlprPrint, ASecondJobReplacesTheOutputWhole) {
+    ASSERT_EQ(Qlpr("page.pbm -o first.prn").status, 0);
+    Write("out.prn", std::string(1 << 20, 'x'));  // longer than any job here
+    const PrintRun again = Qlpr("page.pbm -o out.prn");
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ReadAll(dir() / "out.prn"), ReadAll(dir() / "first.prn"));
+    EXPECT_EQ(Leftovers({"page.pbm", "first.prn"}), std::vector<std::string>{"out.prn"});
+}
+
 TEST_F(QlprPrint, WritesToStandardOutputOrTheDefaultPrintersFile) {
     const PrintRun piped = Qlpr("page.pbm -o -");
     ASSERT_EQ(piped.status, 0) << piped.err;
