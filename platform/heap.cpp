@@ -5,6 +5,7 @@
 #include "platform/heap.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
@@ -236,6 +237,22 @@ QLPR_EXPORT void KeepLargeBlocksInHeap() {
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, INT_MAX);
 #endif
+}
+
+QLPR_EXPORT void PrefaultHeap(std::size_t bytes) {
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older headers lack it
+#endif
+    // The block goes back to the heap's top, populated, for the job's
+    // allocations to come.
+    void* block = std::malloc(bytes);
+    if (block == nullptr) return;
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + page - 1) / page * page;
+    const std::uintptr_t end = (start + bytes) / page * page;
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+    std::free(block);
 }
 
 }  // namespace platform

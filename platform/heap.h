@@ -48,6 +48,13 @@ namespace platform {
 // none. For programs that run one job and end.
 QLPR_EXPORT void KeepLargeBlocksInHeap();
 
+// Maps the next `bytes` of the process heap in one call instead of a page
+// fault per 4 KiB page as they are first written, for a program about to
+// run a job whose working set it knows. Use after KeepLargeBlocksInHeap
+// (which keeps the pages in the heap). Without the system's support
+// (Linux 5.14 on) nothing happens.
+QLPR_EXPORT void PrefaultHeap(std::size_t bytes);
+
 // A zero-filled block for a page-sized bitmap (bands, pages). From 128 KiB
 // on it is mapped on its own and backed by 2 MiB pages where the system
 // offers them, so that filling a band costs a page fault per 2 MiB rather

@@ -20,6 +20,7 @@
 #include "driver/settings.h"
 #include "host/driver_host.h"
 #include "host/print_job.h"
+#include "platform/heap.h"
 #include "platform/module.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
@@ -395,6 +396,9 @@ int PrintCommand(const std::vector<std::string>& args) {
     for (const std::string& input : options->inputs) {
         if (!std::filesystem::is_regular_file(input)) return Fail("cannot read " + input);
     }
+    // About what a job's device instances, font tables, symbols and
+    // encoder take from the heap.
+    platform::PrefaultHeap(std::size_t{512} << 10);
 
     const bool toStandardOutput = options->output && *options->output == "-";
     const std::filesystem::path destination = options->output && !toStandardOutput

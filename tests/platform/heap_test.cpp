@@ -2,9 +2,11 @@
 #include "platform/heap.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -134,6 +136,24 @@ TEST(HeapTest, ThreadsShareOneHeap) {
     }
     for (auto& thread : threads) thread.join();
     EXPECT_TRUE(HeapDestroy(heap));
+}
+
+TEST(HeapTest, APrefaultedHeapIsWrittenWithoutPageFaults) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer keeps its own heap";
+#endif
+    platform::KeepLargeBlocksInHeap();
+    platform::PrefaultHeap(std::size_t{1} << 20);
+    constexpr std::size_t kBytes = std::size_t{512} << 10;  // 128 pages
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    auto* block = static_cast<unsigned char*>(std::malloc(kBytes));
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0x5A, kBytes);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    std::free(block);
+    EXPECT_LT(after.ru_minflt - before.ru_minflt, 16);
 }
 
 TEST(GlobalMemoryTest, FixedZeroedBlocks) {
