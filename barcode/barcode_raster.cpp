@@ -11,11 +11,6 @@ namespace qlprbrcd {
 MonoImage::MonoImage(DWORD width, DWORD height)
     : width_(width), height_(height), bits_(static_cast<std::size_t>(height) * ((width + 7) / 8)) {}
 
-void MonoImage::SetBar(DWORD x, DWORD y) {
-    if (x >= width_ || y >= height_) return;
-    bits_[static_cast<std::size_t>(y) * stride() + x / 8] |= static_cast<BYTE>(0x80u >> (x % 8));
-}
-
 std::span<const BYTE> MonoImage::Row(DWORD y) const {
     return std::span<const BYTE>(bits_).subspan(static_cast<std::size_t>(y) * stride(), stride());
 }
@@ -96,9 +91,16 @@ std::optional<MonoImage> Rasterize(zint_symbol* symbol) {
     MonoImage image(width, height);
     const unsigned char* pixel = symbol->bitmap;
     for (DWORD y = 0; y < height; ++y) {
-        for (DWORD x = 0; x < width; ++x, pixel += 3) {
-            const unsigned luminance = pixel[0] + pixel[1] + pixel[2];
-            if (luminance < 3 * 128) image.SetBar(x, y);
+        // Eight pixels a byte, the leftmost in the high bit.
+        const std::span<BYTE> row = image.Row(y);
+        for (DWORD x = 0; x < width; x += 8) {
+            const DWORD count = std::min<DWORD>(8, width - x);
+            unsigned bits = 0;
+            for (DWORD bit = 0; bit < count; ++bit, pixel += 3) {
+                const unsigned luminance = pixel[0] + pixel[1] + pixel[2];
+                bits |= static_cast<unsigned>(luminance < 3 * 128) << (7 - bit);
+            }
+            row[x / 8] = static_cast<BYTE>(bits);
         }
     }
     return image;

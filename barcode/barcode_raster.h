@@ -23,7 +23,6 @@ class MonoImage {
     DWORD byteCount() const { return height_ * stride(); }
     const std::vector<BYTE>& bytes() const { return bits_; }
 
-    void SetBar(DWORD x, DWORD y);
     std::span<const BYTE> Row(DWORD y) const;
     std::span<BYTE> Row(DWORD y);
     bool RowBlank(DWORD y) const;

@@ -27,8 +27,12 @@ bool Holds(const std::filesystem::path& path, const std::string& text) {
 std::filesystem::path LibraryFolder() {
     if (const char* folder = std::getenv("QLPR_DRIVER_DIR"); folder != nullptr && *folder != '\0')
         return folder;
-    std::error_code ignored;
-    return std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+    // The program's own folder does not change while it runs.
+    static const std::filesystem::path programFolder = [] {
+        std::error_code ignored;
+        return std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+    }();
+    return programFolder;
 }
 
 const std::string& EmbeddedDataFile() {
