@@ -1,6 +1,6 @@
 #include "tools/printer_setup.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/spooler.h"
