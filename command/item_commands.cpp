@@ -219,13 +219,11 @@ WORD SymbolLength(const BYTE* text, WORD count, UINT codePage) {
     if (count == 0 || text == nullptr) return 0;
     if (text[count - 1] != kSpace) return count;
     if (count == 1) return 0;
-    // A space that completes a double-byte character stays. Its lead byte is
-    // taken as one when the byte before it is not a lead byte too; with no
-    // byte before it, the lead byte can only start a character, so a
-    // two-byte item keeps its space as well.
+    // A trailing space stays only after a lead byte that itself follows a
+    // byte that is not a lead byte; a lead byte in first place does not
+    // count, so two bytes ending in a space always lose it.
     const bool afterLead = IsDBCSLeadByteEx(codePage, text[count - 2]);
-    const bool leadStartsCharacter = count == 2 || !IsDBCSLeadByteEx(codePage, text[count - 3]);
-    if (afterLead && leadStartsCharacter) return count;
+    if (afterLead && count > 2 && !IsDBCSLeadByteEx(codePage, text[count - 3])) return count;
     return static_cast<WORD>(count - 1);
 }
 

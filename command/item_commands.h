@@ -6,9 +6,15 @@
 #include "render/text_buffer.h"
 
 // Item kinds (TextRecord::fontId).
-inline bool IsFontItem(WORD kind) { return kind >= 1 && kind <= 20; }
-inline bool IsBarcodeItem(WORD kind) { return kind >= 100 && kind <= 107; }
-inline bool IsTwoDimensionalItem(WORD kind) { return kind >= 150 && kind <= 157; }
+inline bool IsFontItem(WORD kind) {
+    return kind >= 1 && kind <= 20;
+}
+inline bool IsBarcodeItem(WORD kind) {
+    return kind >= 100 && kind <= 107;
+}
+inline bool IsTwoDimensionalItem(WORD kind) {
+    return kind >= 150 && kind <= 157;
+}
 inline constexpr WORD kControlItem = 200;
 inline constexpr WORD kHexCommandItem = 300;
 
@@ -18,6 +24,7 @@ inline constexpr WORD kHexCommandItem = 300;
 BOOL SendItem(ExtPdev* pdev, const TextRecord& item, const BYTE* text);
 
 // The number of a symbol item's `count` bytes that make its data, in the
-// ANSI code page `codePage`: a trailing space is left off unless it is the
-// second byte of a double-byte character; 0 for no bytes or a lone space.
+// ANSI code page `codePage`: a trailing space is left off unless the byte
+// before it is a lead byte preceded by a byte that is not one (three bytes
+// at least); 0 for no bytes or a lone space.
 WORD SymbolLength(const BYTE* text, WORD count, UINT codePage);

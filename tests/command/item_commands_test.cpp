@@ -26,7 +26,7 @@ std::string Position(int x) {
 }
 
 class ItemCommands : public CommandJob {
-protected:
+  protected:
     void SetUp() override {
         CommandJob::SetUp();
         gItemBytes.clear();
@@ -216,20 +216,22 @@ TEST_F(ItemCommands, MissingTextOrRecord) {
     EXPECT_EQ(SendItem(pdev_, empty, nullptr), 1);
 }
 
-TEST(SymbolLength, TrailingSpaceOfADoubleByteCharacterStays) {
-    const auto length = [](const std::string& text, UINT codePage) {
-        return SymbolLength(reinterpret_cast<const BYTE*>(text.data()),
-                            static_cast<WORD>(text.size()), codePage);
-    };
+TEST(SymbolLength, ATrailingSpaceStaysOnlyAfterALeadByteInThirdPlaceOrLater) {
     // 0x82 is a lead byte in code page 932, not in 1252.
-    EXPECT_EQ(length("A\x82 ", 932), 3);
-    EXPECT_EQ(length("A\x82 ", 1252), 2);
-    EXPECT_EQ(length("\x82 ", 932), 2);
-    EXPECT_EQ(length("\x82\x82 ", 932), 2);  // 82 82 is one character, the space is alone
-    EXPECT_EQ(length("AB ", 932), 2);
-    EXPECT_EQ(length("AB", 932), 2);
-    EXPECT_EQ(length(" ", 932), 0);
-    EXPECT_EQ(length("", 932), 0);
+    const struct {
+        std::string text;
+        UINT codePage;
+        WORD length;
+    } cases[] = {
+        {"A\x82 ", 932, 3},    {"A\x82 ", 1252, 2}, {"\x82 ", 932, 1},  // two bytes: the space goes
+        {"\x82\x82 ", 932, 2},  // 82 82 is one character, the space is alone
+        {"AB ", 932, 2},       {"AB", 932, 2},      {" ", 932, 0},     {"", 932, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SymbolLength(reinterpret_cast<const BYTE*>(c.text.data()),
+                               static_cast<WORD>(c.text.size()), c.codePage),
+                  c.length)
+            << c.text << " " << c.codePage;
 }
 
 }  // namespace
