@@ -95,13 +95,13 @@ void DrawerKicks(ExtPdev* pdev, int event) {
     if (PrivateWord(*pdev, kPrivDrawer2Mask) & event) Send(pdev, {0x1B, 0x70, 0x01, 0x0A, 0x64});
 }
 
-// The feed of an event in dots. Feed lengths below 0 are not meant to occur;
-// they feed nothing, as the printer cannot feed backwards.
+// The feed of an event in dots; 0.1 mm become dots at 8 per mm, truncated
+// toward zero.
 LONG FeedAmount(const ExtPdev& pdev, int event) {
     if (pdev.devmode.pub.dmDefaultSource == kSourceOwnFeedLengths) {
         const auto length =
             static_cast<SHORT>(PrivateWord(pdev, kPrivFeedLengths + 2 * EventIndex(event)));
-        return length > 0 ? LONG{length} * 8 / 10 : 0;
+        return LONG{length} * 8 / 10;
     }
     if (event == kEventStartDoc || event == kEventStartPage) return 0;
     return DualSide(pdev) == 2 ? kPageEndFeedTwoSided : kPageEndFeed;
@@ -111,8 +111,10 @@ void FeedAndCut(ExtPdev* pdev, int event) {
     if (event == kEventEndPage && !EndOfSheet(*pdev)) return;
     if (event == kEventStartPage && EvenPage(*pdev)) return;
     if (PrivateByte(*pdev, kPrivFeedMask) & event) {
+        // A negative length still selects the feed mode, then feeds nothing:
+        // the printer cannot feed backwards.
         const LONG dots = FeedAmount(*pdev, event);
-        if (dots > 0) {
+        if (dots != 0) {
             Send(pdev, {0x1F, 0x60, 0x00});
             FeedInner(pdev, dots);
         }

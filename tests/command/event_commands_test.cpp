@@ -48,7 +48,7 @@ void SetUserString(Devmode* mode, int event, const char* text) {
 }
 
 class EventCommands : public CommandJob {
-protected:
+  protected:
     void SetUp() override {
         CommandJob::SetUp();
         gCaptured.clear();
@@ -144,7 +144,8 @@ TEST_F(EventCommands, FeedAmounts) {
     EXPECT_EQ(pageEnd(7), kFeedMode + Feed({5}));  // 5.6 dots truncate to 5
     EXPECT_EQ(pageEnd(1), "");                     // 0.8 dots: no feed at all
     EXPECT_EQ(pageEnd(0), "");
-    EXPECT_EQ(pageEnd(-500), "");  // a negative length feeds nothing
+    EXPECT_EQ(pageEnd(-500), kFeedMode);  // a negative length selects the mode, feeds nothing
+    EXPECT_EQ(pageEnd(-1), "");           // -0.8 dots truncate to 0
     // Each event takes its own length.
     pdev_->devmode.priv.feedLengths[0] = 50;
     pdev_->devmode.priv.feedLengths[3] = 0;
