@@ -3,9 +3,8 @@
 // Depths: the driver renders 1, 8 or 24 bits per pixel, and only those are
 // written; a page of any other depth is refused at its start, since no
 // palette is defined for 4 or 16 bits.
-// Direction 3 above 1 bit per pixel: rows are taken as the one-bit rotation
-// of that direction takes them, output row i being pixel column
-// (width - 1 - i) read from the top row down.
+// Above 1 bit per pixel both landscape directions take their rows alike:
+// output row i is the band's pixel column i read from the bottom row up.
 // The invert flag complements every data byte of every image row (the pixel
 // values; the row's padding to 4 bytes stays zero); headers and palette are
 // not touched.
@@ -28,11 +27,16 @@ bool Landscape(const ExtPdev& pdev) {
 
 DWORD PaletteEntries(DWORD bits) {
     switch (bits) {
-        case 1: return 2;
-        case 4: return 16;
-        case 8: return 256;
-        case 16: return 3;
-        default: return 0;
+        case 1:
+            return 2;
+        case 4:
+            return 16;
+        case 8:
+            return 256;
+        case 16:
+            return 3;
+        default:
+            return 0;
     }
 }
 
@@ -40,8 +44,12 @@ bool Invert(const ExtPdev& pdev) {
     return (PrivateByte(pdev, kPrivOptionFlags) & kOptionInvertBitmap) != 0;
 }
 
-void Put16(BYTE* at, WORD value) { std::memcpy(at, &value, sizeof value); }
-void Put32(BYTE* at, DWORD value) { std::memcpy(at, &value, sizeof value); }
+void Put16(BYTE* at, WORD value) {
+    std::memcpy(at, &value, sizeof value);
+}
+void Put32(BYTE* at, DWORD value) {
+    std::memcpy(at, &value, sizeof value);
+}
 
 BOOL BitmapStartPage(ExtPdev* pdev) {
     const DWORD bits = pdev->geometry.bitsPerPixel;
@@ -171,19 +179,19 @@ BOOL BitmapSendBand(ExtPdev* pdev, BandDesc* band) {
 
     if (band->rowBufferSize < outRow) return 0;
     const DWORD pixelBytes = bits / 8;
-    for (LONG i = 0; i < band->width; ++i) {
-        const LONG column = quarter ? band->width - 1 - i : i;
+    for (LONG column = 0; column < band->width; ++column) {
         BYTE* out = band->rowBuffer;
-        for (LONG k = 0; k < band->height; ++k, out += pixelBytes) {
-            const LONG row = quarter ? k : band->height - 1 - k;
-            std::memcpy(out, band->bits + row * stride + column * pixelBytes, pixelBytes);
-        }
+        for (LONG row = band->height - 1; row >= 0; --row, out += pixelBytes)
+            std::memcpy(out, band->bits + row * stride + std::ptrdiff_t{column} * pixelBytes,
+                        pixelBytes);
         if (!PutRow(pdev, band->rowBuffer, outRow, invert)) return 0;
     }
     return 1;
 }
 
-BOOL Nothing(ExtPdev*) { return 1; }
+BOOL Nothing(ExtPdev*) {
+    return 1;
+}
 
 }  // namespace
 

@@ -52,7 +52,7 @@ TEST(Rotation, MatchesAPerPixelRotation) {
 }
 
 class BitmapOutput : public CommandJob {
-protected:
+  protected:
     ExtPdev* BeginBitmap(const PageGeometry& geometry, BYTE extraOptions = 0) {
         Devmode mode = PlainDevmode();
         mode.priv.optionFlags |= kOptionBgrOrBitmapOutput | extraOptions;
@@ -62,8 +62,8 @@ protected:
     std::string OnePage(SIZEL page, const std::vector<BYTE>& bits, LONG stride, LONG width,
                         LONG height) {
         EXPECT_EQ(CmndStartPage(pdev_, &mode_, &page, nullptr, 0), 1);
-        const BandRecord band{0, stride, width, height, {0, 0, width, height},
-                              {0, 0, width, height}, 0};
+        const BandRecord band{
+            0, stride, width, height, {0, 0, width, height}, {0, 0, width, height}, 0};
         EXPECT_EQ(CmndSendBand(pdev_, bits.data(), &band, nullptr, 0, nullptr, 0), 1);
         EXPECT_EQ(CmndEndPage(pdev_), 1);
         return End();
@@ -130,7 +130,7 @@ TEST_P(Strips, OneBitStripsAreRotatedPixelByPixel) {
     const LONG width = 100, height = 37, stride = 16;
     const std::vector<BYTE> bits = RandomBits(stride * height, c.direction);
     const std::string out = OnePage({width, height}, bits, stride, width, height);
-    EXPECT_EQ(Dword(out, 18), 37u);   // the page turned
+    EXPECT_EQ(Dword(out, 18), 37u);  // the page turned
     EXPECT_EQ(Dword(out, 22), 100u);
     const LONG outStride = 8;  // 5 bytes padded to 4
     ASSERT_EQ(out.size(), 62u + width * outStride);
@@ -144,17 +144,19 @@ TEST_P(Strips, OneBitStripsAreRotatedPixelByPixel) {
         EXPECT_EQ(rows[i * outStride + 5], 0);  // padding to 4 bytes
     }
 }
-INSTANTIATE_TEST_SUITE_P(Directions, Strips,
-                         ::testing::Values(StripCase{2, 270}, StripCase{3, 90}));
 
-TEST_F(BitmapOutput, DeeperStripsReadColumnsFromTheBottomUp) {
-    ASSERT_TRUE(BeginBitmap(Geometry(8, 2, 270)));
+// Above one bit both landscape directions read column i from the bottom up.
+TEST_P(Strips, DeeperStripsReadColumnsFromTheBottomUp) {
+    const StripCase c = GetParam();
+    ASSERT_TRUE(BeginBitmap(Geometry(8, c.direction, c.rotation)));
     const LONG width = 3, height = 2, stride = 4;
     const std::vector<BYTE> bits{1, 2, 3, 0, 4, 5, 6, 0};
     const std::string out = OnePage({width, height}, bits, stride, width, height);
     ASSERT_EQ(out.size(), 1078u + 3 * 4);
     EXPECT_EQ(out.substr(1078), std::string("\x04\x01\0\0\x05\x02\0\0\x06\x03\0\0", 12));
 }
+INSTANTIATE_TEST_SUITE_P(Directions, Strips,
+                         ::testing::Values(StripCase{2, 270}, StripCase{3, 90}));
 
 }  // namespace
 }  // namespace cmdtest
