@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "command/feed.h"
@@ -20,6 +21,10 @@ using i64 = std::int64_t;
 constexpr WORD kSkipPageTop = 0x01;
 constexpr WORD kSkipPageBottom = 0x02;
 constexpr LONG kRowsPerBlock = 10;
+
+LONG Clamp(i64 value) {
+    return static_cast<LONG>(std::clamp<i64>(value, INT32_MIN, INT32_MAX));
+}
 
 // Raster lines swap the bytes of 16-bit units eight bytes at a time.
 static_assert(std::endian::native == std::endian::little);
@@ -44,9 +49,20 @@ struct Walk {
     std::vector<TextRecord>& items;  // sorted by y, then x
     const std::vector<BYTE>& text;
     std::size_t itemIndex = 0;
-    RECTL textBlock{};  // the area the printer's last text line covers
-    std::vector<BYTE> block;  // one raster command being built
+    RECTL textBlock{};        // the area the printer's last text line covers
+    std::vector<BYTE> block;  // one raster command being built, room for the largest
 };
+
+std::size_t gWalkBufferLimit = 0;  // for tests: 0, or the largest buffer the walk gets
+
+// Bytes of one raster line and of the largest raster command of the page.
+LONG LineBytes(const ExtPdev& pdev, const PlaneRows& rows) {
+    return pdev.leftPad + 2 * ((rows.sentBytes + 1) / 2) + pdev.rightPad;
+}
+std::size_t BlockBytes(const ExtPdev& pdev, const PlaneRows& rows, LONG count) {
+    return 5 + static_cast<std::size_t>(count) * static_cast<std::size_t>(LineBytes(pdev, rows)) *
+                   (rows.page.twoPlanes ? 2 : 1);
+}
 
 void Send(ExtPdev* pdev, std::initializer_list<BYTE> bytes) {
     WriteOut(pdev, bytes.begin(), static_cast<DWORD>(bytes.size()));
@@ -94,8 +110,6 @@ void SendRasterBlock(Walk& walk, LONG first, LONG count) {
     ExtPdev* pdev = walk.pdev;
     const PlaneRows& rows = walk.rows;
     const bool two = rows.page.twoPlanes;
-    const LONG line = pdev->leftPad + 2 * ((rows.sentBytes + 1) / 2) + pdev->rightPad;
-    walk.block.resize(5 + static_cast<std::size_t>(count) * line * (two ? 2 : 1));
     BYTE* out = walk.block.data();
     *out++ = 0x1B;
     *out++ = 0x2C;
@@ -106,7 +120,7 @@ void SendRasterBlock(Walk& walk, LONG first, LONG count) {
         if (two) out = EncodeLine(*pdev, rows.Row(1, r), rows.sentBytes, out);
         out = EncodeLine(*pdev, rows.Row(0, r), rows.sentBytes, out);
     }
-    WriteOut(pdev, walk.block.data(), static_cast<DWORD>(walk.block.size()));
+    WriteOut(pdev, walk.block.data(), static_cast<DWORD>(out - walk.block.data()));
     pdev->verticalPosition += count;
 }
 
@@ -159,11 +173,12 @@ void SendTextLine(Walk& walk) {
 
         const LONG height = std::max(symbolHeight, textHeight);
         const TextRecord& lead = items[first];
+        const LONG bottom = Clamp(i64{lead.y} + height);
         RECTL& block = walk.textBlock;
         if (RectIsEmpty(block))
-            block = {lead.x, lead.y, lead.x + lead.width, lead.y + height};
+            block = {lead.x, lead.y, Clamp(i64{lead.x} + lead.width), bottom};
         else
-            block.bottom = std::max(block.bottom, lead.y + height);
+            block.bottom = std::max(block.bottom, bottom);
         if (walk.itemIndex >= items.size() || items[walk.itemIndex].y >= block.bottom) return;
     }
 }
@@ -199,8 +214,11 @@ LONG ClassifyRun(Walk& walk, LONG current, LONG left, bool* itemRow, bool* blank
 }
 
 // Rows of the content rectangle with dots, and the items' origins; an empty
-// rectangle when there are none.
-RECTL TrimContent(const Walk& walk, RECTL content) {
+// rectangle when there are none. Item positions are the application's and
+// may lie anywhere: the result is kept to the page's rows, so the walk never
+// feeds toward an item above the page (it prints on the first row) or beyond
+// its last row (it is never reached).
+RECTL TrimContent(const Walk& walk, RECTL content, const RECTL& page) {
     LONG top = 0;
     LONG bottom = 0;
     bool found = false;
@@ -214,10 +232,17 @@ RECTL TrimContent(const Walk& walk, RECTL content) {
     }
     content = found ? RECTL{content.left, top, content.right, bottom} : RECTL{};
     if (walk.items.empty()) return content;
-    RECTL origins{walk.items[0].x, walk.items[0].y, walk.items[0].x + 1, walk.items[0].y + 1};
-    for (const TextRecord& item : walk.items)
-        origins = UnionRect(origins, {item.x, item.y, item.x + 1, item.y + 1});
-    return found ? UnionRect(content, origins) : origins;
+    const auto origin = [](const TextRecord& item) {
+        return RECTL{item.x, item.y, Clamp(i64{item.x} + 1), Clamp(i64{item.y} + 1)};
+    };
+    RECTL origins = origin(walk.items[0]);
+    for (const TextRecord& item : walk.items) origins = UnionRect(origins, origin(item));
+    content = found ? UnionRect(content, origins) : origins;
+    if (!RectIsEmpty(content)) {
+        content.top = std::clamp(content.top, page.top, page.bottom);
+        content.bottom = std::clamp(content.bottom, page.top, page.bottom);
+    }
+    return content;
 }
 
 void WalkPage(ExtPdev* pdev, PageRaster& page) {
@@ -225,12 +250,22 @@ void WalkPage(ExtPdev* pdev, PageRaster& page) {
                      [](const TextRecord& a, const TextRecord& b) {
                          return a.y != b.y ? a.y < b.y : a.x < b.x;
                      });
-    Walk walk{pdev, {page, page.width / 8}, PrivateWord(*pdev, kPrivBlankSkipping),
-              page.items, page.text, 0, {}, {}};
+    Walk walk{pdev,
+              {page, page.width / 8},
+              PrivateWord(*pdev, kPrivBlankSkipping),
+              page.items,
+              page.text,
+              0,
+              {},
+              {}};
+    // The walk's one buffer is taken before anything of the page is sent.
+    const std::size_t blockBytes = BlockBytes(*pdev, walk.rows, kRowsPerBlock);
+    if (gWalkBufferLimit != 0 && blockBytes > gWalkBufferLimit) throw std::bad_alloc();
+    walk.block.resize(blockBytes);
 
     const RECTL& band = page.band;
     RECTL content = page.content;
-    if (walk.skip != 0) content = TrimContent(walk, content);
+    if (walk.skip != 0) content = TrimContent(walk, content, band);
     const LONG start = (walk.skip & kSkipPageTop) != 0 ? content.top : band.top;
     const LONG end = (walk.skip & kSkipPageBottom) != 0 ? content.bottom : band.bottom;
     const LONG tail = band.bottom - end;
@@ -256,13 +291,21 @@ void WalkPage(ExtPdev* pdev, PageRaster& page) {
 
 }  // namespace
 
-void EmitPage(ExtPdev* pdev) {
+BOOL EmitPage(ExtPdev* pdev) {
     PageRaster* page = pdev->page;
-    if (page == nullptr || !page->pending) return;
+    if (page == nullptr || !page->pending) return 1;
     page->pending = false;
     try {
         WalkPage(pdev, *page);
+        return 1;
     } catch (const std::bad_alloc&) {
-        // Only the raster block buffer can run out; what was sent stays.
+        // A page that cannot go out whole is not passed off as printed: the
+        // output fails, so the job ends and nothing more of it is sent.
+        pdev->outputFlags |= kOutFailed;
+        return 0;
     }
+}
+
+void SetWalkBufferLimitForTesting(std::size_t bytes) {
+    gWalkBufferLimit = bytes;
 }

@@ -33,19 +33,23 @@ LONG PadFromDots(DWORD dots) {
     return std::clamp<LONG>(bytes, 0, static_cast<LONG>(kPadBytes));
 }
 
-WORD Result(BOOL ok) { return ok ? 1 : 0; }
+WORD Result(BOOL ok) {
+    return ok ? 1 : 0;
+}
 
 }  // namespace
 
 WORD PrivateWord(const ExtPdev& pdev, std::size_t offset) {
     WORD value = 0;
-    if (const BYTE* at = PrivateAt(pdev, offset, sizeof value)) std::memcpy(&value, at, sizeof value);
+    if (const BYTE* at = PrivateAt(pdev, offset, sizeof value))
+        std::memcpy(&value, at, sizeof value);
     return value;
 }
 
 DWORD PrivateDword(const ExtPdev& pdev, std::size_t offset) {
     DWORD value = 0;
-    if (const BYTE* at = PrivateAt(pdev, offset, sizeof value)) std::memcpy(&value, at, sizeof value);
+    if (const BYTE* at = PrivateAt(pdev, offset, sizeof value))
+        std::memcpy(&value, at, sizeof value);
     return value;
 }
 
@@ -79,7 +83,8 @@ QLPR_EXPORT ExtPdev* CmndEnableExtPDEV(const Devmode* devmode, HANDLE printer, B
     return pdev;
 }
 
-// Nothing is flushed. Page files of a document that never ended are removed.
+// Nothing is flushed. A document that never ended leaves no page files: they
+// go with the job's folder.
 QLPR_EXPORT WORD CmndDisableExtPDEV(ExtPdev* pdev) {
     if (pdev == nullptr) return 0;
     DiscardPageFiles(pdev);

@@ -16,16 +16,16 @@
 #include "render/text_buffer.h"
 
 // Output flags (ExtPdev::outputFlags).
-inline constexpr DWORD kOutFailed = 0x002;     // every later write is refused
-inline constexpr DWORD kOutSpooler = 0x004;    // the buffer goes to the spooler
-inline constexpr DWORD kOutPageFile = 0x008;   // the buffer goes to the open page file
+inline constexpr DWORD kOutFailed = 0x002;    // every later write is refused
+inline constexpr DWORD kOutSpooler = 0x004;   // the buffer goes to the spooler
+inline constexpr DWORD kOutPageFile = 0x008;  // the buffer goes to the open page file
 inline constexpr DWORD kOutCollate = 0x010;
 inline constexpr DWORD kOutMiddle = 0x020;
 inline constexpr DWORD kOutFirstSheet = 0x040;
 inline constexpr DWORD kOutLastSheet = 0x080;
-inline constexpr DWORD kOutEven = 0x200;       // an even page with dualside 2
+inline constexpr DWORD kOutEven = 0x200;  // an even page with dualside 2
 inline constexpr DWORD kOutPageOne = 0x400;
-inline constexpr DWORD kOutFinal = 0x800;      // the final page of the job
+inline constexpr DWORD kOutFinal = 0x800;  // the final page of the job
 inline constexpr DWORD kOutPageKinds =
     kOutMiddle | kOutFirstSheet | kOutLastSheet | kOutPageOne | kOutFinal;
 
@@ -45,10 +45,13 @@ inline constexpr std::size_t kPrivOptionFlags = 8;
 inline constexpr std::size_t kPrivLayoutFlags = 12;
 inline constexpr std::size_t kPrivLeftPad = 632;
 inline constexpr std::size_t kPrivRightPad = 636;
-inline constexpr std::size_t kPrivColourMode = 640;
+inline constexpr std::size_t kPrivColourMode = 640;  // 16 bits
 inline constexpr std::size_t kPrivDualSide = 1400;
 inline constexpr std::size_t kPrivStoredImageMiddleStart = 1962;  // to 1968: middle and last pages
 inline constexpr std::size_t kPrivBlankSkipping = 1956;
+
+// Colour mode of two printing planes (two-colour bands).
+inline constexpr WORD kColourTwoPlanes = 3;
 
 // The band being encoded, filled by CmndSendBand.
 struct BandDesc {
@@ -129,6 +132,9 @@ struct ExtPdev {
     DWORD outputFill;
     LONG copies;
     HANDLE pageFile;  // INVALID_HANDLE_VALUE when none is open
+    // The job's own folder for its page files (ANSI, ending in a
+    // separator), made at page 1 when the job needs page files and removed
+    // at its end; empty otherwise.
     char tempDirectory[kTempPathChars];
     BYTE padBytes[kPadBytes];
     LONG padMaximum;
@@ -154,7 +160,9 @@ extern const OperationTable BitmapTable;
 WORD PrivateWord(const ExtPdev& pdev, std::size_t offset);
 DWORD PrivateDword(const ExtPdev& pdev, std::size_t offset);
 BYTE PrivateByte(const ExtPdev& pdev, std::size_t offset);
-inline WORD DualSide(const ExtPdev& pdev) { return PrivateWord(pdev, kPrivDualSide); }
+inline WORD DualSide(const ExtPdev& pdev) {
+    return PrivateWord(pdev, kPrivDualSide);
+}
 
 // The record's page sequencing of the command output (spool_output.cpp).
 // The control command groups of the four events (kEventStartDoc ..

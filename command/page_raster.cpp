@@ -224,7 +224,7 @@ BOOL GatherBand(ExtPdev* pdev, BandDesc* band) {
 
     PageRaster* page = pdev->page;
     const int angle = AngleOfDirection(pdev->geometry.bandDirection);
-    const bool twoPlanes = depth != 1 && PrivateDword(*pdev, kPrivColourMode) == 3;
+    const bool twoPlanes = depth != 1 && PrivateWord(*pdev, kPrivColourMode) == kColourTwoPlanes;
     const RECTL& rect = band->band;
     const LONG width = Clamp(std::min<i64>(band->width, i64{rect.right} - rect.left));
     const LONG rows = Clamp(std::min<i64>(band->height, i64{rect.bottom} - rect.top));
@@ -248,7 +248,8 @@ BOOL GatherBand(ExtPdev* pdev, BandDesc* band) {
         page->stride = (page->width + 7) / 8;
     }
     page->band = UnionRect(page->band, frame);
-    page->content = UnionRect(page->content, RectToPrinterFrame(band->content, angle, pdev->pageSize));
+    page->content =
+        UnionRect(page->content, RectToPrinterFrame(band->content, angle, pdev->pageSize));
     if (!GatherItems(page, *band)) return 0;
     if (width <= 0 || rows <= 0 || page->stride == 0) return 1;
 
@@ -272,9 +273,9 @@ BOOL GatherBand(ExtPdev* pdev, BandDesc* band) {
         for (int plane = 0; plane < (page->twoPlanes ? 2 : 1); ++plane)
             page->lent[plane] = converted.planes[plane] + skipped;
         page->lentStride = converted.stride;
-        EmitPage(pdev);
+        const BOOL sent = EmitPage(pdev);
         page->lent[0] = page->lent[1] = nullptr;
-        return 1;
+        return sent;
     }
     if (!GrowPage(page, frame.top, end)) return 0;
     PlaceBand(page, converted, frame.top, true);

@@ -56,8 +56,13 @@ inline constexpr std::size_t kPageRasterLimit = std::size_t{256} << 20;
 // unusable depth or layout, or memory runs out (the band is then lost and the job ends).
 BOOL EmitBand(ExtPdev* pdev, BandDesc* band);
 
-// Walks the record's page, if a band arrived for it, and empties it.
-void EmitPage(ExtPdev* pdev);
+// Walks the record's page, if a band arrived for it, and empties it. 0 when
+// memory runs out for the walk; the output is then marked failed.
+BOOL EmitPage(ExtPdev* pdev);
+
+// For tests only: the walk's buffer cannot be had beyond `bytes`, as when
+// memory runs out (0 lifts the limit).
+void SetWalkBufferLimitForTesting(std::size_t bytes);
 
 // Releases the page's memory.
 void FreePageRaster(ExtPdev* pdev);

@@ -15,7 +15,9 @@ namespace {
 
 constexpr DWORD kFormatLimit = 256;
 
-bool HasFlag(const ExtPdev& pdev, DWORD flag) { return (pdev.outputFlags & flag) != 0; }
+bool HasFlag(const ExtPdev& pdev, DWORD flag) {
+    return (pdev.outputFlags & flag) != 0;
+}
 void SetFlag(ExtPdev* pdev, DWORD flag, bool on) {
     if (on)
         pdev->outputFlags |= flag;
@@ -46,8 +48,37 @@ void CallImpersonate(ExtPdev* pdev, HANDLE token) {
     if (pdev->impersonateHook != nullptr) pdev->impersonateHook(token);
 }
 
+bool HasJobFolder(const ExtPdev& pdev) {
+    return pdev.tempDirectory[0] != '\0';
+}
+
 void DeletePageFile(const std::string& name) {
+    if (name.empty()) return;
     if (!DeleteFileA(name.c_str())) GetLastError();  // a missing file is no concern
+}
+
+// Each job keeps its page files in a folder of its own, made fresh (mode
+// 0700) in the spooler's own context, where its files are made too. False,
+// with the last error set, when none can be made.
+bool MakeJobFolder(ExtPdev* pdev) {
+    HANDLE token = RevertToPrinterSelf();
+    const DWORD length = QlprCreatePrivateTempFolderA(kTempPathChars, pdev->tempDirectory);
+    const DWORD error = GetLastError();
+    ImpersonatePrinterClient(token);
+    if (length != 0 && length < kTempPathChars) return true;
+    pdev->tempDirectory[0] = '\0';
+    SetLastError(length != 0 ? ERROR_FILENAME_EXCED_RANGE : error);
+    return false;
+}
+
+// Removes the page files of the job's pages still there and its folder.
+void RemoveJobFolder(ExtPdev* pdev) {
+    if (!HasJobFolder(*pdev)) return;
+    HANDLE token = RevertToPrinterSelf();
+    for (LONG page = 1; page <= pdev->pageCount; ++page) DeletePageFile(PageFileName(*pdev, page));
+    if (!RemoveDirectoryA(pdev->tempDirectory)) GetLastError();
+    ImpersonatePrinterClient(token);
+    pdev->tempDirectory[0] = '\0';
 }
 
 // The flags of page k of n in the final replay.
@@ -66,49 +97,33 @@ void SetPageKinds(ExtPdev* pdev, LONG k, LONG n) {
     SetFlag(pdev, kOutEven, DualSide(*pdev) == 2 && k % 2 == 0);
 }
 
-// The page's file in the private folder. A file left there under the same
-// name (a job id used again after a crash) belongs to this user alone and is
-// replaced; a link is never followed.
+// The page's file in the job's folder, which no one else can reach: a
+// file of that name cannot be there already.
 HANDLE CreatePageFile(const std::string& name) {
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-        DeletePageFile(name);
-        file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    return file;
+    if (name.empty()) return INVALID_HANDLE_VALUE;
+    return CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 // Page 1 decides on page files; then the page's file is made and its header
-// written.
-void OpenPage(ExtPdev* pdev) {
+// written. False when the job needs page files and no folder can hold them:
+// writing straight through instead would lose copies, collation and page
+// order while the job seemed to print.
+bool OpenPage(ExtPdev* pdev) {
     if (pdev->pageCount == 1) {
         // dmCopies below 1 prints once.
         pdev->copies = std::max<LONG>(pdev->devmode.pub.dmCopies, 1);
         if (FilesNeeded(*pdev) || HoldToEnd(*pdev)) {
-            if (pdev->tempDirectory[0] == '\0') {
-                // Page files live only in the user's own folder; without one
-                // the job is written straight through instead (no copies, no
-                // reordering) rather than into a folder others can reach.
-                const DWORD length =
-                    QlprGetPrivateTempPathA(kTempPathChars, pdev->tempDirectory);
-                if (length == 0 || length >= kTempPathChars) {
-                    GetLastError();
-                    pdev->tempDirectory[0] = '\0';
-                }
-            }
-            if (pdev->tempDirectory[0] != '\0') {
-                FlushOut(pdev);  // the document start commands go to the spooler
-                SetFlag(pdev, kOutSpooler, false);
-                SetFlag(pdev, kOutPageFile, true);
-                if (pdev->devmode.pub.dmCollate == 1) SetFlag(pdev, kOutCollate, true);
-                pdev->revertHook = RevertToPrinterSelf;
-                pdev->impersonateHook = ImpersonatePrinterClient;
-            }
+            if (!HasJobFolder(*pdev) && !MakeJobFolder(pdev)) return false;
+            FlushOut(pdev);  // the document start commands go to the spooler
+            SetFlag(pdev, kOutSpooler, false);
+            SetFlag(pdev, kOutPageFile, true);
+            if (pdev->devmode.pub.dmCollate == 1) SetFlag(pdev, kOutCollate, true);
+            pdev->revertHook = RevertToPrinterSelf;
+            pdev->impersonateHook = ImpersonatePrinterClient;
         }
     }
-    if (!HasFlag(*pdev, kOutPageFile)) return;
+    if (!HasFlag(*pdev, kOutPageFile)) return true;
     const std::string name = PageFileName(*pdev, pdev->pageCount);
     HANDLE token = CallRevert(pdev);
     // A file that cannot be made stays invalid: writes to it fail and the
@@ -119,6 +134,7 @@ void OpenPage(ExtPdev* pdev) {
     std::memcpy(header, &pdev->devmode, sizeof pdev->devmode);
     WriteOut(pdev, header, sizeof header);
     CallImpersonate(pdev, token);
+    return true;
 }
 
 }  // namespace
@@ -177,6 +193,7 @@ BOOL WriteFormat(ExtPdev* pdev, const char* format, ...) {
 }
 
 std::string PageFileName(const ExtPdev& pdev, LONG page) {
+    if (!HasJobFolder(pdev)) return {};  // never a name outside the job's folder
     char name[kTempPathChars + 32];
     const std::size_t folder = strnlen(pdev.tempDirectory, kTempPathChars - 1);
     std::snprintf(name, sizeof name, "%.*s%04X%04X.tmp", static_cast<int>(folder),
@@ -186,6 +203,7 @@ std::string PageFileName(const ExtPdev& pdev, LONG page) {
 }
 
 void ReplayPage(ExtPdev* pdev, const char* name, int times) {
+    if (name == nullptr || name[0] == '\0') return;
     HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
@@ -211,7 +229,9 @@ void ReplayPage(ExtPdev* pdev, const char* name, int times) {
     UnmapViewOfFile(view);
 }
 
-bool InFirstSheet(const ExtPdev& pdev, LONG k) { return DualSide(pdev) == 2 ? k <= 2 : k <= 1; }
+bool InFirstSheet(const ExtPdev& pdev, LONG k) {
+    return DualSide(pdev) == 2 ? k <= 2 : k <= 1;
+}
 
 bool InLastSheet(const ExtPdev& pdev, LONG k, LONG n) {
     return DualSide(pdev) == 2 ? k >= ((n + 1) / 2) * 2 - 1 : k >= n;
@@ -294,13 +314,16 @@ BOOL CommandStartPage(ExtPdev* pdev) {
         pdev->pageCount = n;
     }
     SetFlag(pdev, kOutEven, DualSide(*pdev) == 2 && n % 2 == 0);
-    OpenPage(pdev);
+    if (!OpenPage(pdev)) {
+        SetFlag(pdev, kOutFailed, true);  // the job ends with nothing more sent
+        return 0;
+    }
     if (HasFlag(*pdev, kOutSpooler)) SendEventCommands(pdev, kEventStartPage);
     return 1;
 }
 
 BOOL CommandEndPage(ExtPdev* pdev) {
-    EmitPage(pdev);
+    if (!EmitPage(pdev)) return 0;
     if (HasFlag(*pdev, kOutSpooler)) SendEventCommands(pdev, kEventEndPage);
     return HasFlag(*pdev, kOutFailed) ? 0 : 1;
 }
@@ -358,17 +381,18 @@ BOOL CommandEndDoc(ExtPdev* pdev) {
         pdev->devmode = devmode;
         pdev->pageCount = n;
     }
+    RemoveJobFolder(pdev);
     SendEventCommands(pdev, kEventEndDoc);
     return HasFlag(*pdev, kOutFailed) ? 0 : 1;
 }
 
+// A document whose device goes away before its end is abandoned: its held
+// pages are neither replayed nor sent, and no document end group follows
+// either, since nothing is flushed when a record goes away and the next job
+// initialises the printer anyway.
 void DiscardPageFiles(ExtPdev* pdev) {
     if (pdev->pageFile != INVALID_HANDLE_VALUE) CloseHandle(pdev->pageFile);
     pdev->pageFile = INVALID_HANDLE_VALUE;
     pdev->pageInFile = FALSE;
-    if (!HasFlag(*pdev, kOutPageFile)) return;
-    HANDLE token = CallRevert(pdev);
-    for (LONG page = 1; page <= pdev->pageCount; ++page)
-        DeletePageFile(PageFileName(*pdev, page));
-    CallImpersonate(pdev, token);
+    RemoveJobFolder(pdev);
 }

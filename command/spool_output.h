@@ -21,13 +21,14 @@ BOOL FlushOut(ExtPdev* pdev);
 // byte, 0 included) and writes them through WriteOut.
 BOOL WriteFormat(ExtPdev* pdev, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// "<temporary directory><job id><page>.tmp", both numbers as at least four
-// upper-case hexadecimal digits.
+// "<job folder><job id><page>.tmp", both numbers as at least four
+// upper-case hexadecimal digits; empty while the record has no job folder.
 std::string PageFileName(const ExtPdev& pdev, LONG page);
 // Replays one stored page `times` times from one read-only mapping: the
 // stored device mode becomes the record's, then per time the page start
 // group, the stored commands, the page end group and a flush. A file that
-// cannot be opened or mapped, or is shorter than its header, is skipped.
+// cannot be opened or mapped, or is shorter than its header, is skipped, as
+// is an empty name.
 void ReplayPage(ExtPdev* pdev, const char* name, int times = 1);
 
 // Sheet rules: page k in the first sheet, page k of n in the last sheet.
@@ -44,6 +45,6 @@ BOOL CommandEndPage(ExtPdev* pdev);
 BOOL CommandEndDoc(ExtPdev* pdev);
 // Closes the open page file and replays it when the job asks for it now.
 void FinishPage(ExtPdev* pdev);
-// A record going away in the middle of a file-mode document: closes the open
-// page file and removes the files of the pages started so far.
+// A record going away before its document ended: closes the open page file
+// and removes the job's folder with the files of the pages started so far.
 void DiscardPageFiles(ExtPdev* pdev);

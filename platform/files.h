@@ -49,12 +49,10 @@ extern "C" {
 // OPEN_ALWAYS found the file, else ERROR_SUCCESS. A missing file gives
 // ERROR_FILE_NOT_FOUND, a missing folder ERROR_PATH_NOT_FOUND, a folder
 // ERROR_ACCESS_DENIED. CreateFileA's name is in the ANSI code page (1252).
-QLPR_EXPORT HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode,
-                                      void* security, DWORD disposition, DWORD flags,
-                                      HANDLE templateFile);
-QLPR_EXPORT HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode,
-                                      void* security, DWORD disposition, DWORD flags,
-                                      HANDLE templateFile);
+QLPR_EXPORT HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, void* security,
+                                      DWORD disposition, DWORD flags, HANDLE templateFile);
+QLPR_EXPORT HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security,
+                                      DWORD disposition, DWORD flags, HANDLE templateFile);
 // Both keep going after a short transfer until everything moved or an error.
 QLPR_EXPORT BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* read,
                                  void* overlapped);
@@ -106,10 +104,16 @@ QLPR_EXPORT BOOL WINAPI UnmapViewOfFile(const void* view);
 // when `size` holds it, else returns the size needed (terminator included);
 // 0 with the last error set when the folder has no ANSI name.
 QLPR_EXPORT DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
-// As GetTempPathA, for the calling user's own folder "<temp>qlpr-<uid>/":
-// made with mode 0700 when missing; refused (0, ERROR_ACCESS_DENIED) when it
-// is a link, not a folder, owned by someone else or open to others.
-QLPR_EXPORT DWORD WINAPI QlprGetPrivateTempPathA(DWORD size, LPSTR buffer);
+// Makes a new folder "<temporary folder>qlpr-XXXXXX/" (a fresh random name,
+// mode 0700, so only the calling user can reach it and no one can have made
+// it first) and gives its ANSI path ending in '/', with its terminator, and
+// its length. 0 with the last error set when none is made: the temporary
+// folder is missing or closed, has no ANSI name, or the path would not fit
+// in `size` (ERROR_FILENAME_EXCED_RANGE; the folder is removed again).
+QLPR_EXPORT DWORD WINAPI QlprCreatePrivateTempFolderA(DWORD size, LPSTR buffer);
+// Removes an empty folder; ERROR_DIR_NOT_EMPTY when something is left in it,
+// ERROR_PATH_NOT_FOUND when there is none (name in code page 1252).
+QLPR_EXPORT BOOL WINAPI RemoveDirectoryA(LPCSTR name);
 // The ANSI forms of CreateFileMappingW and DeleteFileW (names in code page 1252).
 QLPR_EXPORT HANDLE WINAPI CreateFileMappingA(HANDLE file, void* security, DWORD protect,
                                              DWORD maximumSizeHigh, DWORD maximumSizeLow,

@@ -1,9 +1,8 @@
 // The temporary folder, the ANSI file functions the command library uses for
-// its page files, and the user's private folder under the temporary folder.
-#include <fcntl.h>
-#include <sys/stat.h>
+// its page files, and a job's private folder under the temporary folder.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -20,8 +19,8 @@ namespace {
 // set when it cannot be converted.
 bool AnsiToWide(LPCSTR name, std::u16string* wide) {
     wide->assign(std::strlen(name) + 1, u'\0');
-    return MultiByteToWideChar(CP_ACP, 0, name, -1, wide->data(),
-                               static_cast<int>(wide->size())) != 0;
+    return MultiByteToWideChar(CP_ACP, 0, name, -1, wide->data(), static_cast<int>(wide->size())) !=
+           0;
 }
 
 // Copies `text` and its terminator when it fits: the platform's convention
@@ -37,7 +36,8 @@ DWORD CopyOut(const std::string& text, DWORD size, LPSTR buffer) {
 std::string ToAnsi(const std::string& utf8) {
     const std::u16string wide = FromUtf8(utf8);
     BOOL lossy = FALSE;
-    const int needed = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+    const int needed =
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
     if (needed <= 0) return {};
     std::string ansi(static_cast<std::size_t>(needed), '\0');
     lossy = FALSE;
@@ -73,24 +73,40 @@ QLPR_EXPORT DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
     });
 }
 
-// The folder is "<temporary folder>qlpr-<uid>/". It is made with mode 0700
-// when missing and refused (ERROR_ACCESS_DENIED) unless it is a real folder,
-// not a link, owned by the calling user and closed to everyone else.
-QLPR_EXPORT DWORD WINAPI QlprGetPrivateTempPathA(DWORD size, LPSTR buffer) {
+// mkdtemp gives a name no one held before and makes the folder with mode
+// 0700 in one step, so no other user can have taken or prepared it; in a
+// shared temporary folder (sticky, as /tmp is) no one else can move it away.
+// The random part is ASCII, so the ANSI name is the temporary folder's ANSI
+// name and the same part.
+QLPR_EXPORT DWORD WINAPI QlprCreatePrivateTempFolderA(DWORD size, LPSTR buffer) {
     return platform::Guard<DWORD>(0, [&]() -> DWORD {
-        const uid_t user = geteuid();
-        const std::string folder =
-            platform::TempFolderUtf8() + "qlpr-" + std::to_string(user) + "/";
-        if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-            return Fail(platform::ErrorFromErrno(errno), DWORD{0});
-        struct stat info {};
-        if (lstat(folder.substr(0, folder.size() - 1).c_str(), &info) != 0)
-            return Fail(platform::ErrorFromErrno(errno), DWORD{0});
-        if (!S_ISDIR(info.st_mode) || info.st_uid != user || (info.st_mode & 077) != 0)
-            return Fail(ERROR_ACCESS_DENIED, DWORD{0});
-        const std::string ansi = platform::ToAnsi(folder);
-        if (ansi.empty()) return 0;
+        if (buffer == nullptr) return Fail(ERROR_INVALID_PARAMETER, DWORD{0});
+        const std::string temp = platform::TempFolderUtf8();
+        if (platform::ToAnsi(temp).empty()) return 0;
+        std::string folder = temp + "qlpr-XXXXXX";
+        if (mkdtemp(folder.data()) == nullptr)
+            return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : platform::ErrorFromErrno(errno),
+                        DWORD{0});
+        const std::string ansi = platform::ToAnsi(folder + "/");
+        if (ansi.empty() || ansi.size() + 1 > size) {
+            rmdir(folder.c_str());
+            return Fail(ansi.empty() ? ERROR_NO_UNICODE_TRANSLATION : ERROR_FILENAME_EXCED_RANGE,
+                        DWORD{0});
+        }
         return platform::CopyOut(ansi, size, buffer);
+    });
+}
+
+QLPR_EXPORT BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
+    return platform::Guard<BOOL>(FALSE, [&]() -> BOOL {
+        if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+        std::u16string wide;
+        if (!platform::AnsiToWide(name, &wide)) return FALSE;
+        const std::string path = platform::NativePath(wide.c_str());
+        if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+        if (rmdir(path.c_str()) == 0) return TRUE;
+        if (errno == ENOENT) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+        return Fail(platform::ErrorFromErrno(errno == EEXIST ? ENOTEMPTY : errno), FALSE);
     });
 }
 

@@ -24,7 +24,9 @@ struct Bitmap {
     }
     BYTE* Row(LONG r) { return bits.data() + static_cast<std::size_t>(r) * stride; }
     bool Dot(LONG x, LONG y) const { return ((bits[y * stride + x / 8] >> (7 - x % 8)) & 1) == 0; }
-    void SetDot(LONG x, LONG y) { bits[y * stride + x / 8] &= static_cast<BYTE>(~(0x80 >> (x % 8))); }
+    void SetDot(LONG x, LONG y) {
+        bits[y * stride + x / 8] &= static_cast<BYTE>(~(0x80 >> (x % 8)));
+    }
 };
 
 struct Band {
@@ -63,7 +65,7 @@ std::string Feed(int dots) {
 }
 
 class BandEncoder : public CommandJob {
-protected:
+  protected:
     // One page of `bands` through the exports; the bytes between the page
     // start group and the document end group.
     std::string PrintPage(const Devmode& mode, const PageGeometry& geometry, SIZEL page,
@@ -208,17 +210,59 @@ TEST_F(BandEncoder, ABandWithoutBitsFails) {
     EXPECT_EQ(CmndSendBand(pdev_, bits.data(), &record, nullptr, 0, nullptr, 0), 0);
 }
 
+// A page whose walk runs out of memory is not passed off as printed: the
+// step that walks it fails (the band when it holds the whole page, else the
+// end of the page), the job's output fails and nothing of it is sent.
+TEST_F(BandEncoder, AWalkThatRunsOutOfMemoryFailsItsStep) {
+    struct Limit {
+        Limit() { SetWalkBufferLimitForTesting(1); }
+        ~Limit() { SetWalkBufferLimitForTesting(0); }
+    } limit;
+    Bitmap bitmap(576, 40);
+    std::memset(bitmap.Row(5), 0x00, 72);
+    for (LONG bandRows : {40, 20}) {
+        Renew();
+        ASSERT_NE(Begin(PlainDevmode()), nullptr);
+        const SIZEL page{576, 40};
+        ASSERT_EQ(CmndStartPage(pdev_, &mode_, &page, nullptr, 0), 1);
+        WORD sent = 1;
+        for (LONG top = 0; top < 40; top += bandRows) {
+            const BandRecord record{
+                0, bitmap.stride, 576, bandRows, {0, top, 576, top + bandRows}, {}, 0};
+            sent = CmndSendBand(pdev_, bitmap.Row(top), &record, nullptr, 0, nullptr, 0);
+        }
+        EXPECT_EQ(sent, bandRows == 40 ? 0 : 1);
+        EXPECT_EQ(CmndEndPage(pdev_), 0) << bandRows;
+        EXPECT_EQ(CmndEndDoc(pdev_), 0);
+        EXPECT_EQ(CmndDisableExtPDEV(pdev_), 1);
+        pdev_ = nullptr;
+        EXPECT_EQ(Output(), "") << bandRows;
+    }
+}
+
 // Two-colour printing: an 8-bit band of grey 40 under the fixed threshold
 // is white in plane 1 (the dark range maps 40 to 129) and all dots in
-// plane 2; each row sends its plane-2 line first.
+// plane 2; each row sends its plane-2 line first. The colour mode is 16
+// bits: the bytes after it do not count.
 TEST_F(BandEncoder, TwoPlanesSendPlaneTwoFirstWithModeTwo) {
-    Devmode mode = PlainDevmode();
-    mode.pub.dmDitherType = 260;
-    mode.priv.colourMode = 3;
-    std::vector<BYTE> grey(16 * 2, 40);
-    const std::string body =
-        PrintPage(mode, Geometry(8), {16, 2}, {{grey.data(), 16, 16, 2, {0, 0, 16, 2}, {}, {}, {}}});
-    EXPECT_EQ(body, "\x1B\x2C\x02\x02\x00"s + "\xFF\xFF\x00\x00\xFF\xFF\x00\x00"s);
+    const std::string twoPlanes = "\x1B\x2C\x02\x02\x00"s + "\xFF\xFF\x00\x00\xFF\xFF\x00\x00"s;
+    const std::string onePlane = "\x1B\x2C\x00\x02\x00"s + "\xFF\xFF\xFF\xFF"s;
+    const struct {
+        WORD colourMode;
+        BYTE following;  // the byte after the colour mode
+        std::string expected;
+    } cases[] = {{3, 0, twoPlanes}, {3, 1, twoPlanes}, {1, 0, onePlane}, {1, 1, onePlane}};
+    for (const auto& c : cases) {
+        Renew();
+        Devmode mode = PlainDevmode();
+        mode.pub.dmDitherType = 260;
+        mode.priv.colourMode = c.colourMode;
+        mode.priv.reserved642[0] = c.following;
+        std::vector<BYTE> grey(16 * 2, 40);
+        const std::string body = PrintPage(mode, Geometry(8), {16, 2},
+                                           {{grey.data(), 16, 16, 2, {0, 0, 16, 2}, {}, {}, {}}});
+        EXPECT_EQ(body, c.expected) << c.colourMode << " " << int{c.following};
+    }
 }
 
 // Dots of the stream's raster, rows in paper order (feeds add white rows).
@@ -266,9 +310,9 @@ TEST_F(BandEncoder, ConversionsMatchAPerPixelRotation) {
         for (LONG width = 1; width <= 80; ++width) {
             const Bitmap bitmap = RandomBitmap(width, height, random);
             const RECTL whole{0, 0, width, height};
-            const std::string body =
-                PrintPage(PlainDevmode(), Geometry(1, direction), {width, height},
-                          {{bitmap.bits.data(), bitmap.stride, width, height, whole, whole, {}, {}}});
+            const std::string body = PrintPage(
+                PlainDevmode(), Geometry(1, direction), {width, height},
+                {{bitmap.bits.data(), bitmap.stride, width, height, whole, whole, {}, {}}});
             const bool strips = direction != 4;
             const LONG printedWidth = strips ? height : width;
             const LONG printedRows = strips ? width : height;
@@ -283,9 +327,8 @@ TEST_F(BandEncoder, ConversionsMatchAPerPixelRotation) {
                         expected = bitmap.Dot(i, height - 1 - x);
                     else  // 180°
                         expected = bitmap.Dot(width - 1 - x, height - 1 - i);
-                    ASSERT_EQ(rows[i][x], expected)
-                        << "direction " << direction << " width " << width << " row " << i
-                        << " dot " << x;
+                    ASSERT_EQ(rows[i][x], expected) << "direction " << direction << " width "
+                                                    << width << " row " << i << " dot " << x;
                 }
             }
             Renew();
@@ -316,8 +359,14 @@ TEST_F(BandEncoder, APageSplitIntoBandsPrintsAsOneBand) {
             const LONG rowsPerBand = (height + count - 1) / count;
             for (LONG top = 0; top < height; top += rowsPerBand) {
                 const LONG rows = std::min(rowsPerBand, height - top);
-                Band band{page.Row(top), page.stride, width, rows, {0, top, width, top + rows},
-                          {0, top, width, top + rows}, {}, text};
+                Band band{page.Row(top),
+                          page.stride,
+                          width,
+                          rows,
+                          {0, top, width, top + rows},
+                          {0, top, width, top + rows},
+                          {},
+                          text};
                 for (auto [y, item] : items)
                     if (y >= top && y < top + rows) item.y = y - top, band.items.push_back(item);
                 bands.push_back(band);

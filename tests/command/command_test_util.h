@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -65,7 +66,7 @@ inline std::string ReadAll(const std::filesystem::path& path) {
 }
 
 class CommandJob : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         temp_ = root_.path() / "tmp";
         std::filesystem::create_directories(temp_);
@@ -129,14 +130,19 @@ protected:
     }
 
     std::filesystem::path OutputPath() const { return root_.path() / "out.prn"; }
-    std::filesystem::path PrivateFolder() const {
-        return temp_ / ("qlpr-" + std::to_string(geteuid()));
+    // The folders the jobs made in the temporary folder.
+    std::vector<std::filesystem::path> JobFolders() const {
+        std::vector<std::filesystem::path> folders;
+        for (const auto& entry : std::filesystem::directory_iterator(temp_))
+            folders.push_back(entry.path());
+        return folders;
     }
+    // The names of the files in the job folders.
     std::vector<std::string> PageFiles() const {
         std::vector<std::string> names;
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(PrivateFolder(), error))
-            names.push_back(entry.path().filename().string());
+        for (const auto& folder : JobFolders())
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }

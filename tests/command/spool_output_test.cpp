@@ -38,7 +38,7 @@ std::string OneSided(std::initializer_list<const char*> pages) {
 }
 
 class SpoolOutput : public CommandJob {
-protected:
+  protected:
     void SetUp() override {
         CommandJob::SetUp();
         gWrites.clear();
@@ -50,8 +50,7 @@ TEST_F(SpoolOutput, OneCopyGoesStraightThroughWithoutPageFiles) {
     ASSERT_TRUE(Begin(PlainDevmode()));
     Page(1);
     Page(2);
-    EXPECT_TRUE(PageFiles().empty());
-    EXPECT_FALSE(std::filesystem::exists(PrivateFolder()));
+    EXPECT_TRUE(JobFolders().empty());
     EXPECT_EQ(End(), OneSided({"P1", "P2"}));
 }
 
@@ -191,48 +190,86 @@ TEST_F(SpoolOutput, PageFileNames) {
     pdev_->jobId = 0x1ABCDE;
     EXPECT_EQ(PageFileName(*pdev_, 0x10000), "T:\\SPOOLTMP\\1ABCDE10000.tmp");
     pdev_->tempDirectory[0] = '\0';
-    EXPECT_EQ(PageFileName(*pdev_, 1), "1ABCDE0001.tmp");
+    EXPECT_EQ(PageFileName(*pdev_, 1), "");  // no name outside a job folder
 }
 
-TEST_F(SpoolOutput, PageFilesLiveInTheUsersPrivateFolder) {
+TEST_F(SpoolOutput, EachJobKeepsItsPageFilesInAFreshPrivateFolder) {
+    // The folder of an earlier scheme, taken by someone else, is not used.
+    std::filesystem::create_directories(root_.path() / "elsewhere");
+    std::filesystem::create_directory_symlink(root_.path() / "elsewhere",
+                                              temp_ / ("qlpr-" + std::to_string(geteuid())));
     Devmode mode = PlainDevmode();
     mode.pub.dmCopies = 2;
     ASSERT_TRUE(Begin(mode));
     Page(1);
+    const std::string folder = pdev_->tempDirectory;
+    ASSERT_EQ(folder.back(), '/');
+    const std::filesystem::path path = folder.substr(0, folder.size() - 1);
+    EXPECT_EQ(path.parent_path(), temp_);
     struct stat info {};
-    ASSERT_EQ(lstat(PrivateFolder().c_str(), &info), 0);
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     EXPECT_EQ(info.st_uid, geteuid());
-    EXPECT_EQ(std::string(pdev_->tempDirectory), PrivateFolder().string() + "/");
+    EXPECT_TRUE(std::filesystem::exists(path / "002B0001.tmp"));
     EXPECT_EQ(End(), OneSided({"P1", "P1"}));
-}
-
-TEST_F(SpoolOutput, AStaleFileOfTheSameNameIsReplaced) {
-    std::filesystem::create_directories(PrivateFolder());
-    std::filesystem::permissions(PrivateFolder(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace);
-    std::ofstream(PrivateFolder() / "002B0001.tmp") << "stale";
-    Devmode mode = PlainDevmode();
-    mode.pub.dmCopies = 2;
-    EXPECT_EQ(Print(mode, 1), OneSided({"P1", "P1"}));
-}
-
-TEST_F(SpoolOutput, AFolderOthersCouldReachIsNotUsed) {
-    // A link in place of the private folder: page files are refused and the
-    // job is written straight through.
-    std::filesystem::create_directories(root_.path() / "elsewhere");
-    std::filesystem::create_directory_symlink(root_.path() / "elsewhere", PrivateFolder());
-    Devmode mode = PlainDevmode();
-    mode.pub.dmCopies = 2;
-    EXPECT_EQ(Print(mode, 2), OneSided({"P1", "P2"}));
+    EXPECT_FALSE(std::filesystem::exists(path));  // removed with the job
     EXPECT_TRUE(std::filesystem::is_empty(root_.path() / "elsewhere"));
 }
 
-TEST_F(SpoolOutput, FilesOfADocumentThatNeverEndedAreRemoved) {
+// A job that needs page files and has no folder for them fails at page 1:
+// nothing is printed, and no file is opened or deleted anywhere else, such
+// as one planted under a page file's name in the working directory.
+TEST_F(SpoolOutput, WithoutAPrivateFolderAJobNeedingPageFilesFailsAtPage1) {
+    Devmode copies = PlainDevmode();
+    copies.pub.dmCopies = 2;
+    Devmode reverse = PlainDevmode();
+    reverse.priv.layoutFlags |= kLayoutReverseOrder;
+    Devmode lastImages = PlainDevmode();
+    lastImages.priv.dualSide = 2;
+    lastImages.priv.storedImage[4] = 1;  // mode of the last pages' start
+    const Devmode modes[] = {copies, reverse, lastImages};
+
+    const std::filesystem::path work = root_.path() / "work";
+    std::filesystem::create_directories(work);
+    const std::filesystem::path planted = work / "002B0001.tmp";
+    std::string plantedBytes(kPageFileHeader, '\0');
+    plantedBytes += "PLANTED";
+    std::ofstream(planted, std::ios::binary) << plantedBytes;
+    struct WorkingFolder {
+        std::filesystem::path before = std::filesystem::current_path();
+        explicit WorkingFolder(const std::filesystem::path& to) {
+            std::filesystem::current_path(to);
+        }
+        ~WorkingFolder() { std::filesystem::current_path(before); }
+    } inWork(work);
+    setenv("TMPDIR", (root_.path() / "missing").c_str(), 1);
+    for (const Devmode& mode : modes) {
+        ASSERT_TRUE(Begin(mode));
+        const SIZEL size{576, 800};
+        SetLastError(0);
+        EXPECT_EQ(CmndStartPage(pdev_, &mode_, &size, nullptr, 0), 0);
+        EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+        EXPECT_EQ(CmndEndDoc(pdev_), 0);
+        EXPECT_EQ(CmndDisableExtPDEV(pdev_), 1);
+        pdev_ = nullptr;
+        EXPECT_EQ(Output(), "");
+        EXPECT_EQ(ReadAll(planted), plantedBytes);
+        ASSERT_TRUE(OpenPrinterW(u"Command Receipt", &printer_, nullptr));
+        DOC_INFO_1W info{};
+        ASSERT_NE(StartDocPrinterW(printer_, 1, reinterpret_cast<BYTE*>(&info)), 0u);
+    }
+    // A job without page files still prints.
+    EXPECT_EQ(Print(PlainDevmode(), 1), OneSided({"P1"}));
+}
+
+// The device goes away before the document's end: the held pages are
+// dropped with their folder, and neither they nor the document end group
+// are sent.
+TEST_F(SpoolOutput, AnAbandonedDocumentDropsItsHeldPages) {
     Devmode mode = PlainDevmode();
     mode.pub.dmCopies = 2;
-    mode.pub.dmCollate = 1;
+    mode.priv.layoutFlags |= kLayoutReverseOrder;
     ASSERT_TRUE(Begin(mode));
     Page(1);
     Page(2);
@@ -241,7 +278,8 @@ TEST_F(SpoolOutput, FilesOfADocumentThatNeverEndedAreRemoved) {
     EXPECT_EQ(PageFiles().size(), 3u);
     EXPECT_EQ(CmndDisableExtPDEV(pdev_), 1);
     pdev_ = nullptr;
-    EXPECT_TRUE(PageFiles().empty());
+    EXPECT_TRUE(JobFolders().empty());
+    EXPECT_EQ(Output(), kDocStart);
 }
 
 // A page file written by hand: its device mode (copies 7), 6 zero bytes and

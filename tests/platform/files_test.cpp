@@ -289,6 +289,49 @@ TEST_F(FilesTest, DeleteMoveAndCreateDirectory) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
+// Each call makes a new folder of its own under TMPDIR, closed to others;
+// a path that does not fit leaves nothing behind.
+TEST_F(FilesTest, PrivateTemporaryFoldersAreFreshAndClosedToOthers) {
+    const char* old = std::getenv("TMPDIR");
+    const std::string oldTemp = old != nullptr ? old : "";
+    setenv("TMPDIR", root_.path().c_str(), 1);
+    char first[260];
+    char second[260];
+    const DWORD length = QlprCreatePrivateTempFolderA(sizeof first, first);
+    ASSERT_EQ(length, std::strlen(first));
+    ASSERT_NE(QlprCreatePrivateTempFolderA(sizeof second, second), 0u);
+    EXPECT_STRNE(first, second);
+    const std::string prefix = root_.path().string() + "/qlpr-";
+    EXPECT_EQ(std::string(first).rfind(prefix, 0), 0u);
+    EXPECT_EQ(first[length - 1], '/');
+    struct stat info {};
+    ASSERT_EQ(lstat(first, &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    WriteBytes(std::filesystem::path(first) / "page.tmp", "x");
+    SetLastError(0);
+    EXPECT_FALSE(RemoveDirectoryA(first));
+    EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
+    std::filesystem::remove(std::filesystem::path(first) / "page.tmp");
+    EXPECT_TRUE(RemoveDirectoryA(first));
+    EXPECT_TRUE(RemoveDirectoryA(second));
+    EXPECT_FALSE(RemoveDirectoryA(second));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+    char small[8];
+    EXPECT_EQ(QlprCreatePrivateTempFolderA(sizeof small, small), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+    setenv("TMPDIR", (root_.path() / "missing").c_str(), 1);
+    EXPECT_EQ(QlprCreatePrivateTempFolderA(sizeof first, first), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    if (old != nullptr)
+        setenv("TMPDIR", oldTemp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_TRUE(std::filesystem::is_empty(root_.path()));
+}
+
 TEST_F(FilesTest, NamesAreUtf8OnDiskAndAnsiNamesAre1252) {
     HANDLE file = CreateFileW(Path("caf\u00e9.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               0, nullptr);
