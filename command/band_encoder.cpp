@@ -259,7 +259,8 @@ void WalkPage(ExtPdev* pdev, PageRaster& page) {
               {},
               {}};
     // The walk's one buffer is taken before anything of the page is sent.
-    const std::size_t blockBytes = BlockBytes(*pdev, walk.rows, kRowsPerBlock);
+    const LONG blockRows = std::clamp<LONG>(page.rows, 0, kRowsPerBlock);
+    const std::size_t blockBytes = BlockBytes(*pdev, walk.rows, blockRows);
     if (gWalkBufferLimit != 0 && blockBytes > gWalkBufferLimit) throw std::bad_alloc();
     walk.block.resize(blockBytes);
 
