@@ -69,6 +69,13 @@ constexpr DitherCell<16> kCell16;
 struct Dither {
     LONG mask;  // side - 1
     const BYTE* thresholds;
+
+    // The thresholds of destination row `y` for columns of every x & 15
+    // (16 being a multiple of every side), the cell anchored at `origin`.
+    void Row(LONG y, POINTL origin, BYTE window[16]) const {
+        const BYTE* row = thresholds + ((std::int64_t{y} - origin.y) & mask) * (mask + 1);
+        for (LONG i = 0; i < 16; ++i) window[i] = row[(i - std::int64_t{origin.x}) & mask];
+    }
 };
 
 // The cell of a halftone pattern size: HT_PATSIZE_ values 0 to 15 stand
@@ -165,8 +172,7 @@ struct RowInput {
     LONG firstColumn;      // destination column of colours[0]
     const ULONG* colours;  // null when the operation reads no source
     const BYTE* alpha;
-    const BYTE* thresholds;  // the dither cell's row for this row (halftoning into one bit)
-    LONG ditherMask;         // the cell's side - 1
+    const BYTE* dither;  // halftoning into one bit: this row's thresholds by x & 15
 };
 
 ULONG SourceAt(const RowInput& in, LONG x) {
@@ -233,19 +239,29 @@ void PackSpan(BYTE* row, Span span, White white) {
     }
 }
 
+// The halftoned copy into one bit, whole destination bytes at a time.
+void HalftoneCopySpan(const RowInput& in, BYTE* row, Span span) {
+    const BYTE* dither = in.dither;
+    const ULONG* colours = in.colours - in.firstColumn;  // indexed by destination column
+    const auto white = [&](LONG x) { return GreyOf(colours[x]) >= dither[x & 15]; };
+    const LONG firstWhole = std::min<LONG>((span.left + 7) & ~7, span.right);
+    const LONG lastWhole = std::max<LONG>(span.right & ~7, firstWhole);
+    PackSpan(row, {span.left, firstWhole}, white);
+    for (LONG x = firstWhole; x < lastWhole; x += 8) {
+        unsigned bits = 0;
+        for (LONG i = 0; i < 8; ++i) bits = bits << 1 | (white(x + i) ? 1u : 0u);
+        row[x >> 3] = static_cast<BYTE>(bits);
+    }
+    PackSpan(row, {lastWhole, span.right}, white);
+}
+
 // Into one bit a blended pixel is blended against the pixel's black or
 // white and takes the nearer colour of the result, as a copy does.
 void CombineMonoSpan(const RowInput& in, BYTE* row, Span span) {
     const Transfer& t = *in.transfer;
-    const BYTE* thresholds = in.thresholds;
-    const LONG mask = in.ditherMask;
-    const std::int64_t originX = t.halftoneOrigin.x;
-    const auto halftoneWhite = [&](LONG x, ULONG colour) {
-        return GreyOf(colour) >= thresholds[(x - originX) & mask];
-    };
     if (t.operation == Operation::kCopy) {
         if (t.halftone)
-            PackSpan(row, span, [&](LONG x) { return halftoneWhite(x, SourceAt(in, x)); });
+            HalftoneCopySpan(in, row, span);
         else
             PackSpan(row, span, [&](LONG x) { return NearerWhite(SourceAt(in, x)); });
         return;
@@ -256,7 +272,7 @@ void CombineMonoSpan(const RowInput& in, BYTE* row, Span span) {
         if (t.operation == Operation::kAlphaBlend)
             return NearerWhite(BlendColour(t.blend, colour, destWhite ? 0xFFFFFF : 0,
                                            in.alpha[x - in.firstColumn]));
-        const bool source = t.halftone ? halftoneWhite(x, colour) : NearerWhite(colour);
+        const bool source = t.halftone ? GreyOf(colour) >= in.dither[x & 15] : NearerWhite(colour);
         const BYTE p = NearerWhite(in.pattern->At(x, in.y)) ? 0xFF : 0x00;
         return (ApplyRop3(t.rop3, p, source ? 0xFF : 0x00, destWhite ? 0xFF : 0x00) & 1) != 0;
     });
@@ -528,7 +544,7 @@ BOOL RunTransfer(const Transfer& t) {
         }
         const LONG rowFrom = std::max<LONG>(d.top, 0);
 
-        const Dither dither = DitherOf(t.halftonePattern);
+        const Dither ditherCell = DitherOf(t.halftonePattern);
         const bool directBits = CopiesBitsDirectly(t, xMap, yMap);
         bool smooth =
             readsSource && t.smooth && !directBits && !(xMap.Identity() && yMap.Identity());
@@ -572,16 +588,9 @@ BOOL RunTransfer(const Transfer& t) {
                     rowColours = colours.data();
                 }
             }
-            const RowInput in{
-                &t,
-                &pattern,
-                y,
-                bounds.left,
-                rowColours,
-                alpha.data(),
-                dither.thresholds +
-                    ((std::int64_t{y} - t.halftoneOrigin.y) & dither.mask) * (dither.mask + 1),
-                dither.mask};
+            BYTE dither[16] = {};
+            if (t.halftone) ditherCell.Row(y, t.halftoneOrigin, dither);
+            const RowInput in{&t, &pattern, y, bounds.left, rowColours, alpha.data(), dither};
             for (const Span& span : spans) CombineSpan(in, row, span);
         }
     } catch (const std::bad_alloc&) {
