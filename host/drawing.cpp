@@ -79,9 +79,10 @@ struct Dither {
 };
 
 // The cell of a halftone pattern size: HT_PATSIZE_ values 0 to 15 stand
-// for cells of 2, 4, ... 16 pixels square (the odd ones a variant of the
-// size below); each gets the largest Bayer cell not larger than it. The
-// super cell and unknown sizes get the 8x8 cell.
+// for cells of 2, 2, 4, 4, ... 16, 16 pixels square (each odd value a
+// variant of the even one before it, drawn alike here); each gets the
+// largest Bayer cell not larger than it. The super cell and unknown sizes
+// get the 8x8 cell.
 Dither DitherOf(ULONG patternSize) {
     if (patternSize >= 16) return {7, kCell8.thresholds};
     const ULONG side = 2 + 2 * (patternSize / 2);
