@@ -1,6 +1,7 @@
 // The print host's drawing services on band-sized work: a 1-bit page-wide
-// image copied into a 1-bit band, and 24-bit images stretched into a 1-bit
-// band with halftoning.
+// image copied into a 1-bit band, 24-bit images stretched into a 1-bit
+// band with halftoning, and a page-wide grey image halftoned at its own
+// size by the 4x4 and the 8x8 cell.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -68,6 +69,36 @@ void BM_StretchHalftoneTwentyFourBitIntoOneBitBand(benchmark::State& state) {
 BENCHMARK(BM_StretchHalftoneTwentyFourBitIntoOneBitBand)
     ->Args({288, 256})
     ->Args({1152, 1024})
+    ->Unit(benchmark::kMillisecond);
+
+// A 576 x 2048 grey image at its own size into a 1-bit band of a device
+// whose halftone cell is 4x4 (argument 2) or 8x8 (6), as qlpr prints a
+// grey picture at the default settings.
+void BM_HalftoneGreyAtItsOwnSizeIntoOneBitBand(benchmark::State& state) {
+    const auto patternSize = static_cast<ULONG>(state.range(0));
+    RandomBitmap source(576, 2048, BMF_8BPP);
+    RandomBitmap band(576, 2048, BMF_1BPP);
+    HDEV device = host::CreateEngineDevice();
+    host::SetEngineDeviceHalftone(device, patternSize);
+    EngAssociateSurface(band.surface()->hsurf, device, 0);
+    std::vector<ULONG> greys(256);
+    for (ULONG i = 0; i < 256; ++i) greys[i] = i * 0x010101;
+    auto xlate = host::Translation::FromPalette(greys);
+    host::ClipRegion clip({{0, 0, 576, 2048}});
+    RECTL target{0, 0, 576, 2048};
+    POINTL halftoneOrigin{0, 0};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            EngStretchBlt(band.surface(), source.surface(), nullptr, clip.object(), xlate->object(),
+                          nullptr, &halftoneOrigin, &target, &target, nullptr, HALFTONE));
+    }
+    host::DeleteEngineDevice(device);
+    state.SetItemsProcessed(state.iterations() * 576 * 2048);
+}
+BENCHMARK(BM_HalftoneGreyAtItsOwnSizeIntoOneBitBand)
+    ->ArgName("patternSize")
+    ->Arg(HT_PATSIZE_4x4)
+    ->Arg(HT_PATSIZE_8x8)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -31,15 +31,66 @@ constexpr std::int64_t kMaxExtent = std::int64_t{1} << 30;
 // Rows drawn from one smoothed strip; bounds the memory of a stretch.
 constexpr LONG kStripRows = 64;
 
-// 8x8 ordered dither (Bayer), indexed [y & 7][x & 7] from the halftone
-// origin. Grey levels 0..255 map onto 0..64 dots of the cell, so pure black
-// and pure white stay exact and mid-grey (128) lights exactly half the cell.
-constexpr BYTE kBayer[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
-    {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
-    {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
+// Ordered dither cells (Bayer) of 2, 4, 8 and 16 pixels square. A cell of
+// c pixels lights round(grey x c / 255) of them for a grey level, so pure
+// black and pure white stay exact and mid-grey (128) lights half the cell.
+// Each cell is held as the grey threshold of every position (rows of
+// `side`): the pixel is white when its grey reaches the threshold.
+template <int Side>
+struct DitherCell {
+    BYTE thresholds[Side * Side] = {};
+
+    constexpr DitherCell() {
+        constexpr int kCells = Side * Side;
+        for (int y = 0; y < Side; ++y)
+            for (int x = 0; x < Side; ++x) {
+                // The Bayer order: the 2x2 order {0, 2; 3, 1} at every
+                // scale, the finest scale weighing most.
+                int order = 0;
+                for (int bit = 1; bit < Side; bit <<= 1) {
+                    const bool right = (x & bit) != 0;
+                    const bool below = (y & bit) != 0;
+                    order = order * 4 + (below ? (right ? 1 : 3) : (right ? 2 : 0));
+                }
+                // The least grey g with round(g x kCells / 255) > order.
+                const int lit = order + 1;
+                thresholds[y * Side + x] =
+                    static_cast<BYTE>((255 * lit - 127 + kCells - 1) / kCells);
+            }
+    }
 };
+
+constexpr DitherCell<2> kCell2;
+constexpr DitherCell<4> kCell4;
+constexpr DitherCell<8> kCell8;
+constexpr DitherCell<16> kCell16;
+
+// A cell as the transfer uses it.
+struct Dither {
+    LONG mask;  // side - 1
+    const BYTE* thresholds;
+
+    // The thresholds of destination row `y` for columns of every x & 15
+    // (16 being a multiple of every side), the cell anchored at `origin`.
+    void Row(LONG y, POINTL origin, BYTE window[16]) const {
+        const BYTE* row = thresholds + ((std::int64_t{y} - origin.y) & mask) * (mask + 1);
+        for (LONG i = 0; i < 16; ++i) window[i] = row[(i - std::int64_t{origin.x}) & mask];
+    }
+};
+
+// The cell of a halftone pattern size: HT_PATSIZE_ values 0 to 15 stand
+// for cells of 2, 2, 4, 4, ... 16, 16 pixels square (each odd value a
+// variant of the even one before it, drawn alike here); each gets the
+// largest Bayer cell not larger than it. The super cell and unknown sizes
+// get the 8x8 cell.
+Dither DitherOf(ULONG patternSize) {
+    if (patternSize >= 16) return {7, kCell8.thresholds};
+    const ULONG side = 2 + 2 * (patternSize / 2);
+    if (side >= 16) return {15, kCell16.thresholds};
+    if (side >= 8) return {7, kCell8.thresholds};
+    if (side >= 4) return {3, kCell4.thresholds};
+    return {1, kCell2.thresholds};
+}
 
 struct Span {
     LONG left;
@@ -122,6 +173,7 @@ struct RowInput {
     LONG firstColumn;      // destination column of colours[0]
     const ULONG* colours;  // null when the operation reads no source
     const BYTE* alpha;
+    const BYTE* dither;  // halftoning into one bit: this row's thresholds by x & 15
 };
 
 ULONG SourceAt(const RowInput& in, LONG x) {
@@ -171,50 +223,60 @@ void CombineGreySpan(const RowInput& in, BYTE* row, Span span) {
     }
 }
 
-// The row of the dither pattern for destination row `y`, and whether a
-// colour's grey at column `x` of that row is white.
-const BYTE* HalftoneRow(const Transfer& t, LONG y) {
-    return kBayer[(std::int64_t{y} - t.halftoneOrigin.y) & 7];
+// Writes span's bits from `white(x)`, a destination byte at a time.
+template <class White>
+void PackSpan(BYTE* row, Span span, White white) {
+    LONG x = span.left;
+    while (x < span.right) {
+        const LONG byteEnd = std::min<LONG>((x | 7) + 1, span.right);
+        BYTE& byte = row[x >> 3];
+        unsigned bits = 0, mask = 0;
+        for (; x < byteEnd; ++x) {
+            const unsigned bit = 0x80u >> (x & 7);
+            mask |= bit;
+            if (white(x)) bits |= bit;
+        }
+        byte = static_cast<BYTE>((byte & ~mask) | bits);
+    }
 }
-bool HalftoneWhite(const Transfer& t, const BYTE* pattern, LONG x, ULONG colour) {
-    return pattern[(std::int64_t{x} - t.halftoneOrigin.x) & 7] < GreyOf(colour) * 65u / 256u;
+
+// The halftoned copy into one bit, whole destination bytes at a time.
+void HalftoneCopySpan(const RowInput& in, BYTE* row, Span span) {
+    const BYTE* dither = in.dither;
+    const ULONG* colours = in.colours - in.firstColumn;  // indexed by destination column
+    const auto white = [&](LONG x) { return GreyOf(colours[x]) >= dither[x & 15]; };
+    const LONG firstWhole = std::min<LONG>((span.left + 7) & ~7, span.right);
+    const LONG lastWhole = std::max<LONG>(span.right & ~7, firstWhole);
+    PackSpan(row, {span.left, firstWhole}, white);
+    for (LONG x = firstWhole; x < lastWhole; x += 8) {
+        unsigned bits = 0;
+        for (LONG i = 0; i < 8; ++i) bits = bits << 1 | (white(x + i) ? 1u : 0u);
+        row[x >> 3] = static_cast<BYTE>(bits);
+    }
+    PackSpan(row, {lastWhole, span.right}, white);
 }
 
 // Into one bit a blended pixel is blended against the pixel's black or
-// white and is white only when the result is pure white, as a copy is.
+// white and takes the nearer colour of the result, as a copy does.
 void CombineMonoSpan(const RowInput& in, BYTE* row, Span span) {
     const Transfer& t = *in.transfer;
-    const BYTE* pattern = HalftoneRow(t, in.y);
-    if (t.halftone && t.operation == Operation::kCopy) {
-        // The plain halftoned copy, without the general case's choices.
-        for (LONG x = span.left; x < span.right; ++x) {
-            const bool white = HalftoneWhite(t, pattern, x, SourceAt(in, x));
-            BYTE& byte = row[x >> 3];
-            const BYTE mask = static_cast<BYTE>(0x80u >> (x & 7));
-            byte = static_cast<BYTE>(white ? byte | mask : byte & ~mask);
-        }
+    if (t.operation == Operation::kCopy) {
+        if (t.halftone)
+            HalftoneCopySpan(in, row, span);
+        else
+            PackSpan(row, span, [&](LONG x) { return NearerWhite(SourceAt(in, x)); });
         return;
     }
-    for (LONG x = span.left; x < span.right; ++x) {
+    PackSpan(row, span, [&](LONG x) {
         const ULONG colour = SourceAt(in, x);
-        BYTE& byte = row[x >> 3];
-        const BYTE mask = static_cast<BYTE>(0x80u >> (x & 7));
-        const bool destWhite = (byte & mask) != 0;
-        bool white;
-        if (t.operation == Operation::kAlphaBlend) {
-            white = IsWhite(BlendColour(t.blend, colour, destWhite ? 0xFFFFFF : 0,
-                                        in.alpha[x - in.firstColumn]));
-        } else {
-            const bool source = t.halftone ? HalftoneWhite(t, pattern, x, colour) : IsWhite(colour);
-            white = source;
-            if (t.operation == Operation::kRop3) {
-                const BYTE p = IsWhite(in.pattern->At(x, in.y)) ? 0xFF : 0x00;
-                white =
-                    (ApplyRop3(t.rop3, p, source ? 0xFF : 0x00, destWhite ? 0xFF : 0x00) & 1) != 0;
-            }
-        }
-        byte = static_cast<BYTE>(white ? byte | mask : byte & ~mask);
-    }
+        const bool destWhite = (row[x >> 3] & (0x80u >> (x & 7))) != 0;
+        if (t.operation == Operation::kAlphaBlend)
+            return NearerWhite(BlendColour(t.blend, colour, destWhite ? 0xFFFFFF : 0,
+                                           in.alpha[x - in.firstColumn]));
+        const bool source = t.halftone ? GreyOf(colour) >= in.dither[x & 15] : NearerWhite(colour);
+        const BYTE p = NearerWhite(in.pattern->At(x, in.y)) ? 0xFF : 0x00;
+        return (ApplyRop3(t.rop3, p, source ? 0xFF : 0x00, destWhite ? 0xFF : 0x00) & 1) != 0;
+    });
 }
 
 void CombineSpan(const RowInput& in, BYTE* row, Span span) {
@@ -295,20 +357,22 @@ void MapAxis(const AxisMap& map, LONG from, LONG to, LONG limit, std::vector<LON
     }
 }
 
-// 1-bit onto 1-bit, unscaled and unmirrored, from a source whose two
-// colours are pure black or white: bits are copied as they are.
+// 1-bit onto 1-bit, unscaled and unmirrored: each source bit becomes one
+// band bit, its colour's nearer of black and white, so bits are copied as
+// they are (or inverted). Halftoning keeps only pure black and white exact.
 bool CopiesBitsDirectly(const Transfer& t, const AxisMap& x, const AxisMap& y) {
     if (t.operation != Operation::kCopy || t.source == nullptr) return false;
     if (t.dest->iBitmapFormat != BMF_1BPP || t.source->format() != BMF_1BPP) return false;
     if (!x.Identity() || !y.Identity() || x.mirror || y.mirror) return false;
-    auto pure = [](ULONG c) { return (c & 0xFFFFFF) == 0 || IsWhite(c); };
+    if (!t.halftone) return true;
+    auto pure = [](ULONG c) { return IsPureBlack(c) || IsPureWhite(c); };
     return pure(t.source->table()[0]) && pure(t.source->table()[1]);
 }
 
 void CopyBitRow(const Transfer& t, BYTE* row, const BYTE* sourceRow, LONG sourceLeft, LONG destLeft,
                 Span span) {
-    const bool zeroWhite = IsWhite(t.source->table()[0]);
-    const bool oneWhite = IsWhite(t.source->table()[1]);
+    const bool zeroWhite = NearerWhite(t.source->table()[0]);
+    const bool oneWhite = NearerWhite(t.source->table()[1]);
     if (zeroWhite == oneWhite) {
         FillBits(row, span.left, span.right, oneWhite);
         return;
@@ -481,6 +545,7 @@ BOOL RunTransfer(const Transfer& t) {
         }
         const LONG rowFrom = std::max<LONG>(d.top, 0);
 
+        const Dither ditherCell = DitherOf(t.halftonePattern);
         const bool directBits = CopiesBitsDirectly(t, xMap, yMap);
         bool smooth =
             readsSource && t.smooth && !directBits && !(xMap.Identity() && yMap.Identity());
@@ -524,7 +589,9 @@ BOOL RunTransfer(const Transfer& t) {
                     rowColours = colours.data();
                 }
             }
-            const RowInput in{&t, &pattern, y, bounds.left, rowColours, alpha.data()};
+            BYTE dither[16] = {};
+            if (t.halftone) ditherCell.Row(y, t.halftoneOrigin, dither);
+            const RowInput in{&t, &pattern, y, bounds.left, rowColours, alpha.data(), dither};
             for (const Span& span : spans) CombineSpan(in, row, span);
         }
     } catch (const std::bad_alloc&) {

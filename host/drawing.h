@@ -25,9 +25,18 @@ inline BYTE GreyOf(ULONG colour) {
     return static_cast<BYTE>((5u * RedOf(colour) + 9u * GreenOf(colour) + 2u * BlueOf(colour)) >>
                              4);
 }
-// Into one bit a colour is white only when it is pure white.
-inline bool IsWhite(ULONG colour) {
+inline bool IsPureWhite(ULONG colour) {
     return (colour & 0xFFFFFF) == 0xFFFFFF;
+}
+inline bool IsPureBlack(ULONG colour) {
+    return (colour & 0xFFFFFF) == 0;
+}
+// Into one bit without halftoning a colour becomes the nearer of the band's
+// two colours, black and white, as the distance between their channels
+// goes: white when the squares of (255 - c) sum below those of c, that is
+// when red + green + blue exceeds 382.5.
+inline bool NearerWhite(ULONG colour) {
+    return unsigned{RedOf(colour)} + GreenOf(colour) + BlueOf(colour) >= 383;
 }
 
 // A source surface of any of the eight formats, read as COLOURs through its
@@ -111,7 +120,8 @@ struct Transfer {
     POINTL brushOrigin{};
     BLENDFUNCTION blend{};
     bool smooth = false;    // scale through the smoothing filter
-    bool halftone = false;  // into one bit: an ordered dither instead of pure white only
+    bool halftone = false;  // into one bit: an ordered dither instead of the nearer colour
+    ULONG halftonePattern = HT_PATSIZE_8x8;  // the dither's cell (HT_PATSIZE_...)
     POINTL halftoneOrigin{};
 };
 

@@ -15,7 +15,8 @@ std::string LastErrorText(const char* what) {
 
 }  // namespace
 
-std::unique_ptr<DriverHost> DriverHost::Load(const std::filesystem::path& library, std::string* error) {
+std::unique_ptr<DriverHost> DriverHost::Load(const std::filesystem::path& library,
+                                             std::string* error) {
     std::unique_ptr<DriverHost> host(new DriverHost);
     std::u16string path = platform::FromUtf8(library.string());
     host->module_ = LoadLibraryW(reinterpret_cast<LPCWSTR>(path.c_str()));
@@ -23,9 +24,12 @@ std::unique_ptr<DriverHost> DriverHost::Load(const std::filesystem::path& librar
         if (error) *error = "cannot load the driver library " + library.string();
         return nullptr;
     }
-    auto query = reinterpret_cast<PFN_DrvQueryDriverInfo>(GetProcAddress(host->module_, "DrvQueryDriverInfo"));
-    auto enable = reinterpret_cast<PFN_DrvEnableDriver>(GetProcAddress(host->module_, "DrvEnableDriver"));
-    if (query == nullptr || enable == nullptr || GetProcAddress(host->module_, "DrvDisableDriver") == nullptr) {
+    auto query = reinterpret_cast<PFN_DrvQueryDriverInfo>(
+        GetProcAddress(host->module_, "DrvQueryDriverInfo"));
+    auto enable =
+        reinterpret_cast<PFN_DrvEnableDriver>(GetProcAddress(host->module_, "DrvEnableDriver"));
+    if (query == nullptr || enable == nullptr ||
+        GetProcAddress(host->module_, "DrvDisableDriver") == nullptr) {
         if (error) *error = library.string() + " is not a graphics driver library";
         FreeLibrary(host->module_);
         host->module_ = nullptr;
@@ -43,7 +47,8 @@ std::unique_ptr<DriverHost> DriverHost::Load(const std::filesystem::path& librar
         if (error) *error = LastErrorText("DrvEnableDriver failed");
         // A driver whose enable failed is disabled all the same, so that it
         // releases what it may have made.
-        if (auto disable = reinterpret_cast<PFN_DrvDisableDriver>(GetProcAddress(host->module_, "DrvDisableDriver")))
+        if (auto disable = reinterpret_cast<PFN_DrvDisableDriver>(
+                GetProcAddress(host->module_, "DrvDisableDriver")))
             disable();
         FreeLibrary(host->module_);
         host->module_ = nullptr;
@@ -56,7 +61,8 @@ std::unique_ptr<DriverHost> DriverHost::Load(const std::filesystem::path& librar
 
 DriverHost::~DriverHost() {
     if (module_ == nullptr) return;
-    if (auto disable = reinterpret_cast<PFN_DrvDisableDriver>(GetProcAddress(module_, "DrvDisableDriver")))
+    if (auto disable =
+            reinterpret_cast<PFN_DrvDisableDriver>(GetProcAddress(module_, "DrvDisableDriver")))
         disable();
     FreeLibrary(module_);
 }
@@ -82,6 +88,7 @@ std::unique_ptr<Device> Device::Enable(const DriverHost& driver, HANDLE printer,
     if (!device->EnableInto(devmode, &device->pdev_, &device->gdiInfo_, &device->devInfo_, error))
         return nullptr;
     SetEngineDevicePdev(device->hdev_, device->pdev_);
+    SetEngineDeviceHalftone(device->hdev_, device->gdiInfo_.ulHTPatternSize);
     driver.Entry<PFN_DrvCompletePDEV>(INDEX_DrvCompletePDEV)(device->pdev_, device->hdev_);
     return device;
 }
@@ -121,6 +128,7 @@ bool Device::Reset(const DEVMODEW* devmode, std::string* error,
     }
     driver_.Entry<PFN_DrvCompletePDEV>(INDEX_DrvCompletePDEV)(fresh, hdev_);
     SetEngineDevicePdev(hdev_, fresh);
+    SetEngineDeviceHalftone(hdev_, gdi.ulHTPatternSize);
     if (beforeOldGoes) beforeOldGoes(pdev_, fresh);
     disable(pdev_);
     pdev_ = fresh;

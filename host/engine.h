@@ -61,10 +61,12 @@ QLPR_EXPORT BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CL
 //   source being sampled as if it were not; a destination pixel whose
 //   sample falls outside the source is left alone;
 // - HALFTONE smooths (bilinear when enlarging, averaging when shrinking)
-//   and, into one bit, dithers with an 8x8 ordered pattern (Bayer)
-//   anchored at `halftoneOrigin` (the destination's origin when null), pure
-//   black and pure white staying exact; any other mode takes the nearest pixel, and into one bit
-//   only pure white is white;
+//   and, into one bit, dithers with an ordered pattern (Bayer) of the size
+//   the destination's device reported in its GDIINFO (ulHTPatternSize: 4x4,
+//   8x8 ...; 8x8 for a surface of no device), anchored at `halftoneOrigin`
+//   (the destination's origin when null), pure black and pure white
+//   staying exact; any other mode takes the nearest pixel, and into one bit
+//   the nearer of black and white;
 // - the mask and the colour adjustment are not looked at.
 
 // ---- the engine's drawing services (drawing.cpp and its neighbours) --------
@@ -72,7 +74,9 @@ QLPR_EXPORT BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CL
 // formats: 1 bit MSB first with 1 white; 8 bits grey, 0 black; 24 bits red,
 // green, blue in memory order) from a source of any of the eight bitmap
 // formats, through the clip and the colour translation (to COLOURs
-// 0x00BBGGRR). Grey is (5 R + 9 G + 2 B) >> 4. Nothing outside either
+// 0x00BBGGRR). Grey is (5 R + 9 G + 2 B) >> 4. Into one bit a colour
+// becomes the nearer of black and white (white when R + G + B >= 383),
+// unless a halftoned stretch dithers it. Nothing outside either
 // surface's bits is read or written; unusable surfaces or rectangles are
 // refused (FALSE) without drawing.
 QLPR_EXPORT BOOL EngBitBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
@@ -116,6 +120,12 @@ QLPR_EXPORT std::size_t LivePaletteCount();
 // that EngAssociateSurface can fill a surface's dhpdev.
 QLPR_EXPORT HDEV CreateEngineDevice();
 QLPR_EXPORT void SetEngineDevicePdev(HDEV device, DHPDEV pdev);
+// The halftone pattern size (HT_PATSIZE_...) the driver reported for the
+// device in its GDIINFO (ulHTPatternSize); 8x8 until told.
+QLPR_EXPORT void SetEngineDeviceHalftone(HDEV device, ULONG patternSize);
+// The halftone pattern size of the device a surface is associated with;
+// 8x8 for a surface of no device.
+QLPR_EXPORT ULONG HalftonePatternSizeOf(const SURFOBJ* surface);
 QLPR_EXPORT void DeleteEngineDevice(HDEV device);
 
 // What the engine knows about a surface (for the host and tests).

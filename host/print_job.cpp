@@ -159,7 +159,11 @@ bool DrawImage(SURFOBJ* band, POINTL origin, const PageImage& image, const Drive
 
     const bool ownSize = target.right - std::int64_t{target.left} == image.size.cx &&
                          target.bottom - std::int64_t{target.top} == image.size.cy;
-    if (ownSize) {
+    // Grey and colour images are stretched in the halftone mode even at their
+    // own size, as an application that prints photos does, so that a one-bit
+    // band gets them halftoned; one-bit images are copied as they are.
+    const bool oneBit = image.format == BMF_1BPP;
+    if (ownSize && oneBit) {
         POINTL sourceOrigin{0, 0};
         auto copy = HookedEntry<PFN_DrvCopyBits>(band, driver, HOOK_COPYBITS, INDEX_DrvCopyBits);
         return (copy ? copy : &EngCopyBits)(band, source.surface(), clip.object(), xlateObject,
@@ -168,7 +172,7 @@ bool DrawImage(SURFOBJ* band, POINTL origin, const PageImage& image, const Drive
     RECTL sourceRect{0, 0, image.size.cx, image.size.cy};
     // The dither stays anchored at the page's origin from band to band.
     POINTL halftoneOrigin{-origin.x, -origin.y};
-    const ULONG mode = band->iBitmapFormat == BMF_1BPP ? HALFTONE : COLORONCOLOR;
+    const ULONG mode = !oneBit || band->iBitmapFormat == BMF_1BPP ? HALFTONE : COLORONCOLOR;
     auto stretch =
         HookedEntry<PFN_DrvStretchBlt>(band, driver, HOOK_STRETCHBLT, INDEX_DrvStretchBlt);
     return (stretch ? stretch : &EngStretchBlt)(band, source.surface(), nullptr, clip.object(),

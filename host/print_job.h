@@ -60,7 +60,7 @@ struct Page {
 
 // What the loop saw of one band (for progress and tests).
 struct BandVisit {
-    int page;      // 0-based
+    int page;       // 0-based
     POINTL origin;  // as DrvStartBanding / DrvNextBand gave it
 };
 
@@ -74,7 +74,7 @@ using BandPainter = std::function<void(SURFOBJ* band, POINTL origin, int page)>;
 // DrvStartDoc as no name (null). A page whose driver never ends its bands is
 // given up after 2^20 bands.
 class QLPR_EXPORT PrintJob {
-public:
+  public:
     // Starts a job at the spooler for the device's printer (its job output
     // receives what the driver writes), enables the device's surface
     // (DrvEnableSurface) and starts the document (DrvStartDoc) with
@@ -108,13 +108,14 @@ public:
     const std::vector<BandVisit>& bands() const { return bands_; }
     Device& device() const { return device_; }
 
-private:
+  private:
     explicit PrintJob(Device& device) : device_(device) {}
     Device& device_;
     DHPDEV pdev_ = nullptr;  // the driver's device that enabled the surface
     std::u16string documentName_;
     DWORD jobId_ = 0;
-    bool spoolerJob_ = false;  // a job of the printer is open at the spooler  // the driver may keep the pointer while the job lives
+    bool spoolerJob_ = false;  // a job of the printer is open at the spooler  // the driver may
+                               // keep the pointer while the job lives
     HSURF hsurf_{};
     SURFOBJ* surface_ = nullptr;
     bool open_ = false;
@@ -128,8 +129,10 @@ QLPR_EXPORT void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitm
 
 // Draws one page item into the band (band pixel (0, 0) being page pixel
 // `origin`) the way the graphics engine drives a driver that hooked its
-// drawing: an image through DrvStretchBlt (HALFTONE into a 1-bit band,
-// COLORONCOLOR otherwise), or DrvCopyBits when it is drawn at its own size;
+// drawing: a grey or colour image (any format but BMF_1BPP) through
+// DrvStretchBlt in HALFTONE mode, scaled or not; a one-bit image through
+// DrvCopyBits at its own size, else DrvStretchBlt (HALFTONE into a 1-bit
+// band, COLORONCOLOR otherwise);
 // a rectangle through DrvBitBlt with PATCOPY and a solid brush. Each call
 // gets a clip of the band's rectangle and rectangles in band coordinates.
 // An entry the band's surface did not hook, or that `driver` (may be null)

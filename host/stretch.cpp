@@ -181,10 +181,11 @@ bool SmoothSample(const SourceReader& source, const AxisMap& xMap, const AxisMap
 extern "C" {
 
 // HALFTONE scales through the smoothing filter and, into one bit, dithers
-// with the 8x8 ordered pattern anchored at the halftone origin (the
-// destination's origin when none is given); every other mode samples the
-// nearest pixel and makes only pure white white in one bit. The mask and
-// the colour adjustment are not looked at.
+// with the ordered pattern of the destination's device (the size its
+// driver reported; 8x8 without a device) anchored at the halftone origin
+// (the destination's origin when none is given); every other mode samples
+// the nearest pixel and takes the nearer of black and white in one bit.
+// The mask and the colour adjustment are not looked at.
 BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ*, CLIPOBJ* clip, XLATEOBJ* xlate,
                    COLORADJUSTMENT*, POINTL* halftoneOrigin, RECTL* destRect, RECTL* sourceRect,
                    POINTL*, ULONG mode) {
@@ -200,6 +201,7 @@ BOOL EngStretchBlt(SURFOBJ* dest, SURFOBJ* source, SURFOBJ*, CLIPOBJ* clip, XLAT
     transfer.source = &reader;
     transfer.smooth = mode == HALFTONE;
     transfer.halftone = mode == HALFTONE && dest->iBitmapFormat == BMF_1BPP;
+    if (transfer.halftone) transfer.halftonePattern = host::HalftonePatternSizeOf(dest);
     if (halftoneOrigin != nullptr) transfer.halftoneOrigin = *halftoneOrigin;
     return host::RunTransfer(transfer);
 }

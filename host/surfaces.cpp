@@ -47,6 +47,7 @@ struct Surface {
 
 struct EngineDevice {
     DHPDEV pdev = nullptr;
+    ULONG halftonePatternSize = HT_PATSIZE_8x8;
 };
 
 struct EngineTables {
@@ -229,6 +230,20 @@ void SetEngineDevicePdev(HDEV device, DHPDEV pdev) {
     EngineTables& tables = Tables();
     std::lock_guard guard(tables.lock);
     if (EngineDevice* object = FindDevice(tables, device)) object->pdev = pdev;
+}
+
+void SetEngineDeviceHalftone(HDEV device, ULONG patternSize) {
+    EngineTables& tables = Tables();
+    std::lock_guard guard(tables.lock);
+    if (EngineDevice* object = FindDevice(tables, device))
+        object->halftonePatternSize = patternSize;
+}
+
+ULONG HalftonePatternSizeOf(const SURFOBJ* surface) {
+    EngineTables& tables = Tables();
+    std::lock_guard guard(tables.lock);
+    const EngineDevice* object = surface != nullptr ? FindDevice(tables, surface->hdev) : nullptr;
+    return object != nullptr ? object->halftonePatternSize : HT_PATSIZE_8x8;
 }
 
 // Surfaces associated with the device keep its (now stale) handle value;

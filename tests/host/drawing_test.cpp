@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -296,6 +297,56 @@ TEST(EngineDrawing, ComplexClipsDrawTheirUnionOnce) {
         }
 }
 
+// Into one bit without halftoning a colour becomes the nearer of black and
+// white, by copy, by nearest stretch, as a brush colour, and from a one-bit
+// source whose two colours are neither.
+TEST(EngineDrawing, OneBitTakesTheNearerOfBlackAndWhite) {
+    const struct {
+        ULONG rrggbb;
+        int white;
+    } kCases[] = {{0x000000, 0}, {0x606060, 0}, {0x7F7F80, 0}, {0x808080, 1}, {0xC0C0C0, 1},
+                  {0xFFFFFE, 1}, {0xFF0000, 0}, {0xFFFF00, 1}, {0x00FFFF, 1}, {0xFFFFFF, 1}};
+    constexpr LONG kCount = LONG{std::size(kCases)};
+    EngineBitmap colours(kCount, 1, BMF_24BPP);
+    for (LONG x = 0; x < kCount; ++x)
+        for (int channel = 0; channel < 3; ++channel)  // blue, green, red
+            colours.row(0)[x * 3 + channel] = static_cast<BYTE>(kCases[x].rrggbb >> (8 * channel));
+    auto xlate = Translation::ForDirectFormat(BMF_24BPP);
+    RECTL target{0, 0, kCount, 1};
+    POINTL origin{0, 0};
+    for (bool stretch : {false, true}) {
+        GuardedBitmap band(kCount, 1, BMF_1BPP, 0x5A);
+        ASSERT_TRUE(stretch ? EngStretchBlt(band.surface(), colours.surface(), nullptr, nullptr,
+                                            xlate->object(), nullptr, nullptr, &target, &target,
+                                            nullptr, COLORONCOLOR)
+                            : EngCopyBits(band.surface(), colours.surface(), nullptr,
+                                          xlate->object(), &target, &origin));
+        for (LONG x = 0; x < kCount; ++x)
+            EXPECT_EQ(Bit(band.row(0), x), kCases[x].white)
+                << std::hex << kCases[x].rrggbb << (stretch ? " stretched" : " copied");
+    }
+    for (const auto& c : kCases) {
+        GuardedBitmap band(8, 1, BMF_1BPP, 0x5A);
+        auto brush = EngineBrush::Solid(ColourOf(c.rrggbb));
+        RECTL all{0, 0, 8, 1};
+        ASSERT_TRUE(EngBitBlt(band.surface(), nullptr, nullptr, nullptr, nullptr, &all, nullptr,
+                              nullptr, brush->object(), nullptr, 0xF0F0));
+        EXPECT_EQ(band.row(0)[0], c.white ? 0xFF : 0x00) << std::hex << c.rrggbb << " brush";
+    }
+    // Dark grey for 0, light grey for 1: the bits come through as they are.
+    GuardedBitmap bits(16, 1, BMF_1BPP);
+    bits.row(0)[0] = 0xA5;
+    bits.row(0)[1] = 0x0F;
+    auto greys = Translation::FromPalette({0x404040, 0xC0C0C0});
+    GuardedBitmap band(16, 1, BMF_1BPP, 0x00);
+    RECTL wide{0, 0, 16, 1};
+    ASSERT_TRUE(
+        EngCopyBits(band.surface(), bits.surface(), nullptr, greys->object(), &wide, &origin));
+    EXPECT_EQ(band.row(0)[0], 0xA5);
+    EXPECT_EQ(band.row(0)[1], 0x0F);
+    EXPECT_TRUE(band.GuardsIntact());
+}
+
 TEST(EngineDrawing, AlphaBlendsConstantAndPerPixel) {
     RECTL one{0, 0, 1, 1};
     // Constant alpha: (S A + D (255 - A)) / 255, rounded.
@@ -319,17 +370,21 @@ TEST(EngineDrawing, AlphaBlendsConstantAndPerPixel) {
     EXPECT_EQ(std::memcmp(colour.row(0), expected, 9), 0);
     EXPECT_TRUE(colour.GuardsIntact());
 
-    // One bit: white only when the blend is pure white.
+    // One bit: the blend onto the pixel's black or white becomes the nearer
+    // of the two (white from 128 up).
     EngineBitmap white(1, 1, BMF_8BPP);
     static_cast<BYTE*>(white.surface()->pvScan0)[0] = 255;
     GuardedBitmap band(8, 1, BMF_1BPP, 0x00);
     BLENDOBJ opaque{{AC_SRC_OVER, 0, 255, 0}};
-    RECTL first{0, 0, 1, 1}, second{1, 0, 2, 1};
+    BLENDOBJ faint{{AC_SRC_OVER, 0, 127, 0}};
+    RECTL first{0, 0, 1, 1}, second{1, 0, 2, 1}, third{2, 0, 3, 1};
     ASSERT_TRUE(
         EngAlphaBlend(band.surface(), white.surface(), nullptr, nullptr, &first, &one, &opaque));
     ASSERT_TRUE(
         EngAlphaBlend(band.surface(), white.surface(), nullptr, nullptr, &second, &one, &half));
-    EXPECT_EQ(band.row(0)[0], 0x80);
+    ASSERT_TRUE(
+        EngAlphaBlend(band.surface(), white.surface(), nullptr, nullptr, &third, &one, &faint));
+    EXPECT_EQ(band.row(0)[0], 0xC0);
 
     // Refused: per-pixel alpha without 32 bits, other operations.
     EngineBitmap rgb(1, 1, BMF_24BPP);

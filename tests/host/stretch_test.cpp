@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/engine.h"
+#include "host/winddi.h"
 #include "host_test_util.h"
 
 namespace {
@@ -171,6 +172,61 @@ TEST(EngineStretch, MidGreyHalftonesToHalfTheDotsInTheBayerPattern) {
         for (LONG y = 0; y < 8; ++y)
             for (LONG x = 0; x < 16; ++x) EXPECT_EQ(Bit(out.row(y), x), level ? 1 : 0);
     }
+}
+
+// The dither cell is the one the destination's device reported: 4x4 or
+// 8x8, 8x8 for a surface of no device. A cell of c dots lights
+// round(grey x c / 255) of them wherever it lies.
+TEST(EngineStretch, TheDitherCellIsTheSizeTheDeviceReported) {
+    HDEV device = host::CreateEngineDevice();
+    ASSERT_NE(device, nullptr);
+    const struct {
+        const char* name;
+        bool associated;
+        ULONG patternSize;
+        LONG side;
+    } kCases[] = {{"4x4", true, HT_PATSIZE_4x4, 4},
+                  {"8x8", true, HT_PATSIZE_8x8, 8},
+                  {"no device", false, 0, 8}};
+    for (const auto& c : kCases) {
+        host::SetEngineDeviceHalftone(device, c.patternSize);
+        for (BYTE grey : {BYTE{0}, BYTE{40}, BYTE{100}, BYTE{128}, BYTE{200}, BYTE{255}}) {
+            SCOPED_TRACE(testing::Message() << c.name << " grey " << int{grey});
+            GuardedBitmap level(1, 1, BMF_8BPP, grey);
+            GuardedBitmap band(32, 16, BMF_1BPP, 0x5A);
+            if (c.associated) {
+                ASSERT_TRUE(EngAssociateSurface(band.surface()->hsurf, device, 0));
+            }
+            // The band starts at page (3, 5): cells are counted from the page.
+            POINTL origin{-3, -5};
+            RECTL destRect{0, 0, 32, 16};
+            RECTL sourceRect{0, 0, 1, 1};
+            ASSERT_TRUE(EngStretchBlt(band.surface(), level.surface(), nullptr, nullptr, nullptr,
+                                      nullptr, &origin, &destRect, &sourceRect, nullptr, HALFTONE));
+            const int cells = c.side * c.side;
+            const int lit = (grey * cells + 127) / 255;
+            bool repeatsEveryFour = true;
+            for (LONG top = 0; top + c.side <= 16; top += c.side)
+                for (LONG left = 0; left + c.side <= 32; left += c.side) {
+                    int white = 0;
+                    for (LONG y = top; y < top + c.side; ++y)
+                        for (LONG x = left; x < left + c.side; ++x) white += Bit(band.row(y), x);
+                    EXPECT_EQ(white, lit) << "cell at " << left << "," << top;
+                }
+            for (LONG y = 0; y < 16; ++y)
+                for (LONG x = 0; x < 32; ++x) {
+                    EXPECT_EQ(Bit(band.row(y), x), Bit(band.row(y % c.side), x % c.side));
+                    if (Bit(band.row(y), x) != Bit(band.row(y % 4), x % 4))
+                        repeatsEveryFour = false;
+                }
+            // 25 of 64 dots cannot repeat every four.
+            if (grey == 100) {
+                EXPECT_EQ(repeatsEveryFour, c.side == 4);
+            }
+            EXPECT_TRUE(band.GuardsIntact());
+        }
+    }
+    host::DeleteEngineDevice(device);
 }
 
 TEST(EngineStretch, ColoursKeepTheirOrderAndTurnGreyInEightBits) {

@@ -579,6 +579,56 @@ INSTANTIATE_TEST_SUITE_P(
                      Direction::kTopToBottom}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---- Grey and colour pictures on the one-bit band -------------------------
+
+// A ramp of 18 grey steps across the line, 32 dots each, from black to
+// white by 15 levels, as a grey and as a colour picture, printed at their
+// own size at the defaults, with the 4x4 (257) and with the 8x8 (258)
+// halftone: each step's share of dots follows its level, black all dots
+// and white none; the default is the 4x4 cell, and the two cells print
+// differently.
+TEST_F(EndToEnd, GreyRampHalftonesByTheJobsCell) {
+    constexpr int kSteps = 18, kStepDots = 32, kRows = 64;
+    const auto level = [](int step) { return step * 15; };
+    Picture grey(kLineDots, kRows, 1, 255), colour(kLineDots, kRows, 3, 255);
+    for (int y = 0; y < kRows; ++y)
+        for (int x = 0; x < kSteps * kStepDots; ++x) {
+            const auto value = static_cast<std::uint8_t>(level(x / kStepDots));
+            *grey.At(x, y) = value;
+            std::fill_n(colour.At(x, y), 3, value);
+        }
+    WriteLevels("ramp.pgm", grey);
+    WriteLevels("ramp.ppm", colour);
+
+    std::string streams[3];
+    const char* const methods[3] = {"", " --dither 257", " --dither 258"};
+    for (int m = 0; m < 3; ++m) {
+        const auto pages = Print(std::string("ramp.pgm ramp.ppm --skip-blank none") + methods[m]);
+        streams[m] = Read(dir() / "job.prn");
+        ASSERT_EQ(pages.size(), 2u) << methods[m];
+        for (const auto& page : pages) {
+            ASSERT_GE(page.height, kRows);
+            double previous = 1.0;
+            for (int step = 0; step < kSteps; ++step) {
+                SCOPED_TRACE(testing::Message()
+                             << "dither" << methods[m] << " level " << level(step));
+                int dots = 0;
+                for (int y = 0; y < kRows; ++y)
+                    for (int x = step * kStepDots; x < (step + 1) * kStepDots; ++x)
+                        dots += page.Dot(1, x, y) ? 1 : 0;
+                const double coverage = dots / double(kStepDots * kRows);
+                EXPECT_NEAR(coverage, 1.0 - level(step) / 255.0, 0.04);
+                EXPECT_LE(coverage, previous);
+                previous = coverage;
+                const double exact = level(step) == 0 ? 1.0 : level(step) == 255 ? 0.0 : coverage;
+                EXPECT_EQ(coverage, exact);
+            }
+        }
+    }
+    EXPECT_TRUE(streams[0] == streams[1]) << "the default is the 4x4 cell";
+    EXPECT_FALSE(streams[1] == streams[2]) << "4x4 and 8x8 print alike";
+}
+
 // Two-colour printing: a row is blank only when both planes are. Light
 // grey prints in the light plane alone, dark grey in both.
 TEST_F(EndToEnd, TwoColourRowsAreBlankOnlyInBothPlanes) {
