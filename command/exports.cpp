@@ -8,10 +8,10 @@
 #include "command/ext_pdev.h"
 #include "command/page_raster.h"
 #include "command/spool_output.h"
-#include "driver/command_binding.h"
 #include "platform/heap.h"
 #include "platform/last_error.h"
 #include "platform/spooler.h"
+#include "records/command_interface.h"
 
 namespace {
 

@@ -8,12 +8,13 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "driver/band_layout.h"
-#include "driver/devmode_private.h"
-#include "driver/page_geometry.h"
-#include "driver/printer_data.h"
+#include "platform/rect.h"
 #include "platform/types.h"
-#include "render/text_buffer.h"
+#include "records/band_record.h"
+#include "records/devmode_private.h"
+#include "records/page_geometry.h"
+#include "records/printer_data.h"
+#include "records/text_item.h"
 
 // Output flags (ExtPdev::outputFlags).
 inline constexpr DWORD kOutFailed = 0x002;    // every later write is refused

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "command/ext_pdev.h"
-#include "render/text_buffer.h"
+#include "records/text_item.h"
 
 // Item kinds (TextRecord::fontId).
 inline bool IsFontItem(WORD kind) {

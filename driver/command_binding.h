@@ -7,33 +7,9 @@
 // fails (returns false or 0) while the library or the job handle is missing.
 #pragma once
 
-#include "driver/devmode_private.h"
 #include "platform/types.h"
-
-struct ExtPdev;  // the command library's job record; its address is the job handle
-struct BandRecord;
-
-using CommandBool = WORD;  // the command library's 16-bit boolean results
-
-using PFN_CmndEnableExtPDEV = ExtPdev* (*)(const Devmode* devmode, HANDLE printer, BYTE* buffer);
-using PFN_CmndDisableExtPDEV = CommandBool (*)(ExtPdev* job);
-using PFN_CmndStartDoc = CommandBool (*)(ExtPdev* job, const Devmode* devmode, const char* jobName,
-                                         DWORD jobId);
-using PFN_CmndEndDoc = CommandBool (*)(ExtPdev* job);
-using PFN_CmndStartPage = CommandBool (*)(ExtPdev* job, const Devmode* devmode,
-                                          const SIZEL* pageSize, const RECTL* pageRect,
-                                          DWORD escapeValue);
-using PFN_CmndEndPage = CommandBool (*)(ExtPdev* job);
-using PFN_CmndSendBand = CommandBool (*)(ExtPdev* job, const BYTE* bits, const BandRecord* band,
-                                         const void* items, DWORD itemCount, const BYTE* data,
-                                         DWORD dataBytes);
-using PFN_CmndExtEscape = CommandBool (*)(ExtPdev* job, DWORD code, DWORD size, const void* data,
-                                          DWORD outputSize, void* output);
-
-inline constexpr DWORD kCommandWorkBufferSize = 0xFFFF;
-inline constexpr DWORD kEscapeGeometry = 16002;
-inline constexpr DWORD kEscapeNewSheet = 16003;
-inline constexpr DWORD kEscapePrinterData = 16004;
+#include "records/command_interface.h"
+#include "records/devmode_private.h"
 
 // The library's file name after the module prefix.
 inline constexpr char16_t kCommandLibrarySuffix[] = u"CMND.DLL";

@@ -5,8 +5,8 @@
 // block's log generations ask for.
 #pragma once
 
-#include "driver/devmode_private.h"
-#include "driver/printer_data.h"
+#include "records/devmode_private.h"
+#include "records/printer_data.h"
 #include "platform/types.h"
 
 inline constexpr int kLogLevelOrdinary = 0;

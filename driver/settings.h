@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "driver/config.h"
-#include "driver/devmode_private.h"
-#include "driver/printer_data.h"
+#include "records/devmode_private.h"
+#include "records/printer_data.h"
 #include "platform/types.h"
 
 // One user-defined paper of the printer's "CustomPaper" value (96 bytes each).

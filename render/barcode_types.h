@@ -4,7 +4,7 @@
 #pragma once
 
 #include "barcode/barcode_request.h"
-#include "driver/devmode_private.h"
+#include "records/devmode_private.h"
 #include "platform/types.h"
 
 struct DeviceInstance;

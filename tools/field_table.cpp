@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/devmode_private.h"
+#include "records/devmode_private.h"
 #include "driver/page_geometry.h"
 #include "host/winddi.h"
 #include "platform/codepage.h"

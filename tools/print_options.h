@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/devmode_private.h"
+#include "records/devmode_private.h"
 #include "tools/field_table.h"
 
 namespace qlpr {
