@@ -57,6 +57,39 @@ void SetError(std::string* error, const std::string& text) {
     if (error != nullptr) *error = text;
 }
 
+// What the last error the driver (or the command library under it) left
+// means, for the few causes a user can act on.
+const char* LastErrorMeaning(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+            return "a file was not found";
+        case ERROR_PATH_NOT_FOUND:
+            return "a folder was not found";
+        case ERROR_ACCESS_DENIED:
+            return "access denied";
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return "out of memory";
+        case ERROR_DISK_FULL:
+            return "the disk is full";
+        case ERROR_WRITE_FAULT:
+            return "the output could not be written";
+        case ERROR_BROKEN_PIPE:
+            return "the output's reader went away";
+        default:
+            return nullptr;
+    }
+}
+
+// A refusal of the driver's, with the last error it left when it left one.
+void SetRefusal(std::string* error, const std::string& text) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_SUCCESS) return SetError(error, text);
+    const char* meaning = LastErrorMeaning(code);
+    SetError(error, text + " (error " + std::to_string(code) +
+                        (meaning != nullptr ? std::string(": ") + meaning : std::string()) + ")");
+}
+
 // A placed bitmap whose rows all lie inside its bytes.
 bool UsablePlacedBitmap(const PlacedBitmap& bitmap) {
     if (bitmap.format != BMF_1BPP && bitmap.format != BMF_8BPP && bitmap.format != BMF_24BPP)
@@ -274,8 +307,9 @@ std::unique_ptr<PrintJob> PrintJob::Start(Device& device, const std::u16string& 
     }
     // An empty name is no name: the driver is given none.
     LPWSTR name = job->documentName_.empty() ? nullptr : job->documentName_.data();
+    SetLastError(ERROR_SUCCESS);
     if (!entries.startDoc(job->surface_, name, job->jobId_)) {
-        SetError(error, "the driver refused to start the document");
+        SetRefusal(error, "the driver refused to start the document");
         return nullptr;
     }
     job->open_ = true;
@@ -306,13 +340,15 @@ bool PrintJob::PrintPage(const BandPainter& painter, std::string* error) {
     }
     const DocumentEntries entries(device_.driver());
     const int page = pages_++;
+    SetLastError(ERROR_SUCCESS);
     if (!entries.startPage(surface_)) {
-        SetError(error, "the driver refused to start page " + std::to_string(page + 1));
+        SetRefusal(error, "the driver refused to start page " + std::to_string(page + 1));
         return false;
     }
     POINTL origin{};
+    SetLastError(ERROR_SUCCESS);
     if (!entries.startBanding(surface_, &origin)) {
-        SetError(error, "the driver refused to band page " + std::to_string(page + 1));
+        SetRefusal(error, "the driver refused to band page " + std::to_string(page + 1));
         return false;
     }
     for (int band = 0; !IsEnd(origin); ++band) {
@@ -323,14 +359,16 @@ bool PrintJob::PrintPage(const BandPainter& painter, std::string* error) {
         }
         bands_.push_back({page, origin});
         if (painter) painter(surface_, origin, page);
+        SetLastError(ERROR_SUCCESS);
         if (!entries.nextBand(surface_, &origin)) {
-            SetError(error, "the driver refused band " + std::to_string(band + 1) + " of page " +
-                                std::to_string(page + 1));
+            SetRefusal(error, "the driver refused band " + std::to_string(band + 1) + " of page " +
+                                  std::to_string(page + 1));
             return false;
         }
     }
+    SetLastError(ERROR_SUCCESS);
     if (!entries.sendPage(surface_)) {
-        SetError(error, "the driver refused to send page " + std::to_string(page + 1));
+        SetRefusal(error, "the driver refused to send page " + std::to_string(page + 1));
         return false;
     }
     return true;
@@ -359,13 +397,16 @@ bool PrintJob::End(std::string* error) {
         return false;
     }
     auto endDoc = device_.driver().Entry<PFN_DrvEndDoc>(INDEX_DrvEndDoc);
+    SetLastError(ERROR_SUCCESS);
     const bool ended = endDoc(surface_, 0) != FALSE;
+    const DWORD endError = GetLastError();
     if (spoolerJob_) {
         spoolerJob_ = false;
         EndDocPrinter(device_.printer());
     }
     if (!ended) {
-        SetError(error, "the driver refused to end the document");
+        SetLastError(endError);
+        SetRefusal(error, "the driver refused to end the document");
         return false;
     }
     return true;
@@ -395,6 +436,7 @@ bool PrintJob::Reset(const DEVMODEW* devmode, std::string* error) {
         return false;
     }
     LPWSTR name = documentName_.empty() ? nullptr : documentName_.data();
+    SetLastError(ERROR_SUCCESS);
     if (!entries.startDoc(surface_, name, jobId_)) {
         open_ = false;
         SetError(error, "the reset device refused to go on with the document");
