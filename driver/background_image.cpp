@@ -15,10 +15,6 @@ namespace {
 
 using i64 = std::int64_t;
 
-constexpr std::size_t kFileHeaderBytes = 14;
-constexpr std::size_t kInfoHeaderMinBytes = 40;
-constexpr DWORD kBiRgb = 0;
-
 DWORD ReadU32(const BYTE* p) {
     return DWORD{p[0]} | DWORD{p[1]} << 8 | DWORD{p[2]} << 16 | DWORD{p[3]} << 24;
 }
@@ -27,6 +23,69 @@ WORD ReadU16(const BYTE* p) {
 }
 LONG ReadI32(const BYTE* p) {
     return static_cast<LONG>(ReadU32(p));
+}
+
+constexpr std::size_t kFileHeaderBytes = 14;
+constexpr std::size_t kInfoHeaderMinBytes = 40;
+constexpr DWORD kBiRgb = 0;
+constexpr DWORD kBiBitFields = 3;
+// Bit-field masks follow the first 40 bytes of the information header.
+constexpr std::size_t kBitFieldMasksBytes = 12;
+
+// Where red, green and blue sit in a direct-colour pixel.
+struct ChannelMasks {
+    DWORD red, green, blue;
+};
+constexpr ChannelMasks kMasks888{0x00FF0000, 0x0000FF00, 0x000000FF};
+// The bit-field layouts drawn; any other masks draw nothing.
+constexpr struct {
+    WORD bits;
+    ChannelMasks masks;
+} kBitFieldLayouts[] = {
+    {32, kMasks888},
+    {16, {0x7C00, 0x03E0, 0x001F}},  // 5-5-5
+    {16, {0xF800, 0x07E0, 0x001F}},  // 5-6-5
+};
+
+// One channel of a bit-field pixel: its shift and its values widened to 8 bits.
+struct Channel {
+    int shift = 0;
+    DWORD max = 0;
+    BYTE level[256] = {};
+};
+
+Channel ChannelOf(DWORD mask) {
+    Channel c;
+    while (((mask >> c.shift) & 1) == 0) ++c.shift;
+    c.max = mask >> c.shift;  // at most 255 for the layouts drawn
+    for (DWORD v = 0; v <= c.max; ++v)
+        c.level[v] = static_cast<BYTE>((v * 255 + c.max / 2) / c.max);
+    return c;
+}
+
+struct BitFieldPixels {
+    explicit BitFieldPixels(const ChannelMasks& m)
+        : red(ChannelOf(m.red)), green(ChannelOf(m.green)), blue(ChannelOf(m.blue)) {}
+    BYTE operator()(const Channel& c, DWORD pixel) const {
+        return c.level[(pixel >> c.shift) & c.max];
+    }
+    Channel red, green, blue;
+};
+
+// The masks of a bit-field file when they are those of a layout drawn for
+// its depth and lie inside the file.
+bool StandardBitFields(const BYTE* info, std::size_t infoBytesAvailable, WORD bits,
+                       ChannelMasks* masks) {
+    if (infoBytesAvailable < kInfoHeaderMinBytes + kBitFieldMasksBytes) return false;
+    const ChannelMasks m{ReadU32(info + 40), ReadU32(info + 44), ReadU32(info + 48)};
+    for (const auto& layout : kBitFieldLayouts) {
+        if (layout.bits == bits && layout.masks.red == m.red && layout.masks.green == m.green &&
+            layout.masks.blue == m.blue) {
+            *masks = m;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ReadWholeFile(const WCHAR* path, std::vector<BYTE>* bytes) {
@@ -65,8 +124,14 @@ bool DecodeBackgroundImage(const BYTE* file, std::size_t size, BackgroundImage* 
     const DWORD compression = ReadU32(info + 16);
     const DWORD coloursUsed = ReadU32(info + 32);
     if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN) return false;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return false;
-    if (compression != kBiRgb) return false;
+    const bool bitFields = compression == kBiBitFields;
+    ChannelMasks masks = kMasks888;
+    if (bitFields) {
+        if (!StandardBitFields(info, size - kFileHeaderBytes, bits, &masks)) return false;
+    } else if (compression != kBiRgb ||
+               (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)) {
+        return false;
+    }
     const bool topDown = rawHeight < 0;
     const i64 height = topDown ? -i64{rawHeight} : i64{rawHeight};
     if (i64{width} * height > static_cast<i64>(kBackgroundMaxPixels)) return false;
@@ -88,11 +153,19 @@ bool DecodeBackgroundImage(const BYTE* file, std::size_t size, BackgroundImage* 
     image->height = static_cast<LONG>(height);
     image->stride = BandStride(24, width);
     image->pixels.assign(static_cast<std::size_t>(image->stride) * image->height, 0xFF);
+    const BitFieldPixels fields(masks);
     for (i64 y = 0; y < height; ++y) {
         const i64 sourceRow = topDown ? y : height - 1 - y;
         const BYTE* row = file + offBits + sourceRow * rowBytes;
         BYTE* out = image->pixels.data() + y * image->stride;
         for (LONG x = 0; x < width; ++x, out += 3) {
+            if (bitFields) {
+                const BYTE* px = row + std::size_t(x) * (bits / 8);
+                const DWORD v = bits == 16 ? ReadU16(px) : ReadU32(px);
+                out[0] = fields(fields.red, v), out[1] = fields(fields.green, v),
+                out[2] = fields(fields.blue, v);
+                continue;
+            }
             if (bits >= 24) {
                 const BYTE* px = row + std::size_t(x) * (bits / 8);
                 out[0] = px[2], out[1] = px[1], out[2] = px[0];

@@ -4,8 +4,10 @@
 //
 // The file comes from outside and is checked before use: it must be a
 // Windows bitmap file ("BM") with an information header of at least 40
-// bytes, uncompressed (BI_RGB: run-length compressed and bit-field files are
-// not drawn), of 1, 4, 8, 24 or 32 bits per pixel, a positive width, a
+// bytes, uncompressed: BI_RGB of 1, 4, 8, 24 or 32 bits per pixel, or
+// BI_BITFIELDS with the common masks (32 bits 00FF0000, 0000FF00, 000000FF;
+// 16 bits 5-5-5 or 5-6-5; other masks and run-length compressed files are
+// not drawn), a positive width, a
 // height other than 0 (negative: rows stored top-down), at most 64 Mi pixels
 // (67,108,864), a colour table of at most 2^depth entries, and a colour
 // table and pixel rows that lie inside the file. Files over 260 MiB are not

@@ -46,6 +46,14 @@ ULONG AspectXY(ULONG x, ULONG y) {
 bool FillGdiInfo(const DeviceInstance& instance, GDIINFO* info) {
     const PageGeometry& g = instance.geometry;
     if (!DepthIsKnown(g.bitsPerPixel)) return false;
+    // The engine divides by the printable size in millimetres: a paper
+    // without one (a custom size of 0, margins as wide as the paper) is refused.
+    if (g.printableWidthMm10 < 10 || g.printableHeightMm10 < 10) {
+        DriverLog(instance.module, &instance.printerData, instance.printer, kLogLevelOrdinary,
+                  " ERROR:PrintableSize(%d,%d).\n", static_cast<int>(g.printableWidthMm10),
+                  static_cast<int>(g.printableHeightMm10));
+        return false;
+    }
     const bool mono = g.bitsPerPixel == 1;
     const Devmode& dm = instance.devmode;
     std::memset(info, 0, sizeof *info);

@@ -6,7 +6,8 @@
 #include "driver/device_instance.h"
 #include "host/winddi.h"
 
-// Both fail (false) for a depth other than 1, 8 or 24 bits per pixel.
+// Both fail (false) for a depth other than 1, 8 or 24 bits per pixel; GDIINFO
+// also for a sheet with less than a millimetre of printable width or height.
 bool FillGdiInfo(const DeviceInstance& instance, GDIINFO* info);
 bool FillDevInfo(const DeviceInstance& instance, DEVINFO* info);
 // The GDIINFO lines of the driver log (detail level).

@@ -2,6 +2,7 @@
 #include "driver/config.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 
@@ -367,63 +368,75 @@ bool BuildRecord(const KeywordInfo& info, const std::vector<LONG>& values,
     return record->size() + kEntryHeaderSize == info.recordSize;
 }
 
-// One entry: its values are the keyword's fields in order. More values than
-// the keyword has fields is an error, like any other malformed value.
+// What a compilation tells besides its result: why it failed, and the
+// lines for the driver log about what it passed over.
+struct CompileReport {
+    std::string* error = nullptr;
+    std::vector<std::string>* notices = nullptr;
+};
+
+// One entry: its values are the keyword's fields in order. Values beyond the
+// keyword's fields are passed over with a notice rather than failing the
+// printer; a malformed value, or one its field cannot hold, fails.
 bool BuildEntry(const KeywordInfo& info, WideString name, WideView value, BuiltEntry* entry,
-                std::string* error) {
+                const CompileReport& report) {
     std::vector<LONG> values;
     const std::string where = Narrow(info.name) + " entry \"" + Narrow(name) + "\"";
     if (!ParseIntegers(value, &values)) {
-        SetError(error, "not a list of integers: " + where);
+        SetError(report.error, "not a list of integers: " + where);
         return false;
     }
     if (values.size() > static_cast<std::size_t>(info.fieldCount)) {
-        SetError(error, "more values than fields: " + where);
-        return false;
+        if (report.notices != nullptr) {
+            report.notices->push_back(" ERROR:CompileDataFile() values beyond the " +
+                                      std::to_string(info.fieldCount) + " fields of " + where +
+                                      " ignored.\n");
+        }
+        values.resize(static_cast<std::size_t>(info.fieldCount));
     }
     entry->name = std::move(name);
     if (!BuildRecord(info, values, &entry->record)) {
-        SetError(error, "value out of range for its field: " + where);
+        SetError(report.error, "value out of range for its field: " + where);
         return false;
     }
     return true;
 }
 
 bool BuildSection(const KeywordInfo& info, const std::vector<IniSection>& ini,
-                  const IniSection& printer, BuiltSection* section, std::string* error) {
+                  const IniSection& printer, BuiltSection* section, const CompileReport& report) {
     section->info = &info;
     section->defaultIndex = 0;
     const IniKey* key = FindKey(printer, info.name);
     if (key == nullptr) {
-        SetError(error, "[printer] lacks the keyword " + Narrow(info.name));
+        SetError(report.error, "[printer] lacks the keyword " + Narrow(info.name));
         return false;
     }
     WideView rest;
     if (!IsList(key->value, &rest)) {
         BuiltEntry entry;
-        if (!BuildEntry(info, info.name, key->value, &entry, error)) return false;
+        if (!BuildEntry(info, info.name, key->value, &entry, report)) return false;
         section->entries.push_back(std::move(entry));
         return true;
     }
     std::vector<LONG> n;
     if (!ParseIntegers(rest, &n) || n.size() > 1) {
-        SetError(error, "bad LIST default index: " + Narrow(info.name));
+        SetError(report.error, "bad LIST default index: " + Narrow(info.name));
         return false;
     }
     // An empty LIST section would leave the keyword without a default entry,
     // which every user of the configuration relies on: it does not compile.
     const IniSection* list = FindSection(ini, info.name);
     if (list == nullptr || list->keys.empty()) {
-        SetError(error, "LIST without entries: [" + Narrow(info.name) + "]");
+        SetError(report.error, "LIST without entries: [" + Narrow(info.name) + "]");
         return false;
     }
     if (list->keys.size() > 0xFFFF) {
-        SetError(error, "too many entries: [" + Narrow(info.name) + "]");
+        SetError(report.error, "too many entries: [" + Narrow(info.name) + "]");
         return false;
     }
     for (const IniKey& k : list->keys) {
         BuiltEntry entry;
-        if (!BuildEntry(info, k.name, k.value, &entry, error)) return false;
+        if (!BuildEntry(info, k.name, k.value, &entry, report)) return false;
         section->entries.push_back(std::move(entry));
     }
     // A default index beyond the last entry (or below the first) means 0.
@@ -523,9 +536,30 @@ std::optional<std::vector<BYTE>> ReadCache(const WideString& cacheName) {
     return block;
 }
 
-bool Rebuild(const std::filesystem::path& dataPath, const WideString& cacheName) {
-    std::optional<std::vector<BYTE>> block = CompileDataFile(dataPath);
-    return block && WriteCache(cacheName, *block);
+// A checked configuration from a block, marked as just built when it is.
+std::unique_ptr<PrinterDataObj> Checked(std::vector<BYTE> block, bool justBuilt) {
+    if (justBuilt && block.size() >= kHeaderSize)
+        Store32(block, kHdrStatus, Load32(block, kHdrStatus) | kConfigStatusJustBuilt);
+    return PrinterDataObj::FromBlock(std::move(block));
+}
+
+std::unique_ptr<PrinterDataObj> LoadCache(const WideString& cacheName, bool justBuilt) {
+    std::optional<std::vector<BYTE>> block = ReadCache(cacheName);
+    return block ? Checked(std::move(*block), justBuilt) : nullptr;
+}
+
+void Tell(const ConfigLog& log, const std::string& line) {
+    if (log.write != nullptr) log.write(log.context, line.c_str());
+}
+
+// A folder that cannot hold the cache makes every enable compile the data
+// file; that is told once per process, not at every enable.
+std::atomic<bool> cacheFailureTold{false};
+
+void TellCacheFailureOnce(const ConfigLog& log, const WideString& cacheName) {
+    if (cacheFailureTold.exchange(true)) return;
+    Tell(log, " ERROR:WriteCache(" + Narrow(cacheName) +
+                  ") the data file is compiled at every enable.\n");
 }
 
 }  // namespace
@@ -656,7 +690,9 @@ std::vector<ConfigEntry> PrinterDataObj::entries(Keyword keyword) const {
 // ---- compiling and opening ----------------------------------------------
 
 std::optional<std::vector<BYTE>> CompileDataFile(const std::filesystem::path& dataFile,
-                                                 std::string* error) {
+                                                 std::string* error,
+                                                 std::vector<std::string>* notices) {
+    const CompileReport report{error, notices};
     const WideString file = platform::FromUtf8(dataFile.string());
     const DWORD attributes = GetFileAttributesW(file.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -672,7 +708,7 @@ std::optional<std::vector<BYTE>> CompileDataFile(const std::filesystem::path& da
     }
     std::vector<BuiltSection> sections(kKeywordCount);
     for (int i = 0; i < kKeywordCount; ++i) {
-        if (!BuildSection(kKeywords[i], ini, *printer, &sections[i], error)) return std::nullopt;
+        if (!BuildSection(kKeywords[i], ini, *printer, &sections[i], report)) return std::nullopt;
     }
     return WriteBlock(sections);
 }
@@ -682,7 +718,7 @@ std::filesystem::path CacheFileName(const std::filesystem::path& dataFile) {
     return dataFile.parent_path() / (name.substr(0, name.find('.')) + ".QCB");
 }
 
-PrinterDataObj* OpenPrinterDataObj(LPCWSTR dataFile) {
+PrinterDataObj* OpenPrinterDataObj(LPCWSTR dataFile, ConfigLog log) {
     if (dataFile == nullptr || dataFile[0] == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -693,32 +729,33 @@ PrinterDataObj* OpenPrinterDataObj(LPCWSTR dataFile) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(dataFile, GetFileExInfoStandard, &data)) return nullptr;
     WIN32_FILE_ATTRIBUTE_DATA cache{};
-    // A cache stamped at the very same time as the data file counts as stale:
-    // a change made within one tick of the clock is never missed, and the
-    // rebuilt cache carries a later time.
-    bool stale = !GetFileAttributesExW(cacheName.c_str(), GetFileExInfoStandard, &cache) ||
-                 CompareFileTime(&cache.ftLastWriteTime, &data.ftLastWriteTime) <= 0;
-
-    bool built = false;
-    while (true) {
-        if (stale) {
-            if (!Rebuild(dataPath, cacheName)) return nullptr;
-            built = true;
-        }
-        std::optional<std::vector<BYTE>> block = ReadCache(cacheName);
-        if (block) {
-            if (built)
-                Store32(*block, kHdrStatus, Load32(*block, kHdrStatus) | kConfigStatusJustBuilt);
-            if (std::unique_ptr<PrinterDataObj> config =
-                    PrinterDataObj::FromBlock(std::move(*block))) {
-                return config.release();
-            }
-        }
-        // A cache that does not load is rebuilt once; one just built that
-        // does not load is not retried.
-        if (built) return nullptr;
-        stale = true;
+    // A cache stamped at the data file's own time is current: packages and
+    // archives give both files one time, and the folder may not be writable.
+    const bool stale = !GetFileAttributesExW(cacheName.c_str(), GetFileExInfoStandard, &cache) ||
+                       CompareFileTime(&cache.ftLastWriteTime, &data.ftLastWriteTime) < 0;
+    if (!stale) {
+        if (std::unique_ptr<PrinterDataObj> config = LoadCache(cacheName, false))
+            return config.release();
     }
+
+    // Missing, stale or invalid: compiled afresh, cached, and read back.
+    std::vector<std::string> notices;
+    std::optional<std::vector<BYTE>> block = CompileDataFile(dataPath, nullptr, &notices);
+    for (const std::string& line : notices) Tell(log, line);
+    if (!block) return nullptr;
+    std::unique_ptr<PrinterDataObj> config;
+    if (WriteCache(cacheName, *block)) config = LoadCache(cacheName, true);
+    if (!config) {
+        // A cache that cannot be written (or read back) does not stop the
+        // printer: the block just compiled serves this enable.
+        TellCacheFailureOnce(log, cacheName);
+        config = Checked(std::move(*block), true);
+    }
+    return config.release();
+}
+
+void ResetCacheFailureNoticeForTesting() {
+    cacheFailureTold = false;
 }
 
 void ClosePrinterDataObj(PrinterDataObj* config) {

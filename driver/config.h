@@ -58,7 +58,7 @@ struct ConfigEntry {
 };
 
 class PrinterDataObj {
-public:
+  public:
     // Checks a block (sizes, markers, every offset, name and record inside
     // it, no loops) and keeps it; none when anything is out of place.
     static std::unique_ptr<PrinterDataObj> FromBlock(std::vector<BYTE> block);
@@ -74,22 +74,35 @@ public:
     // Every entry of a keyword, in list order.
     std::vector<ConfigEntry> entries(Keyword keyword) const;
 
-private:
+  private:
     explicit PrinterDataObj(std::vector<BYTE> block) : block_(std::move(block)) {}
     std::vector<BYTE> block_;
 };
 
+// Where the compiler and the cache tell what they passed over or could not
+// do without failing: one line at a time in the driver log's style (" ERROR:"
+// ... "\n"). Without `write` nothing is told.
+struct ConfigLog {
+    void (*write)(void* context, const char* line) = nullptr;
+    void* context = nullptr;
+};
+
 // Compiles the data file into a block; none when it cannot be read or does
-// not compile (`error` then says why).
+// not compile (`error` then says why). Values beyond a keyword's fields are
+// passed over, each entry that has them adding a line to `notices`.
 std::optional<std::vector<BYTE>> CompileDataFile(const std::filesystem::path& dataFile,
-                                                 std::string* error = nullptr);
+                                                 std::string* error = nullptr,
+                                                 std::vector<std::string>* notices = nullptr);
 // The cache beside a data file: the file name up to its first dot, then
 // ".QCB" (the dot is looked for in the file name only, never in a folder).
 std::filesystem::path CacheFileName(const std::filesystem::path& dataFile);
 
 // Opens the compiled configuration of a data file: the cache is rebuilt when
 // it is missing, older than the data file, or invalid; then it is mapped,
-// checked and copied. Null when the data file does not compile or the cache
-// cannot be written. The caller holds DriverInfoLock.
-PrinterDataObj* OpenPrinterDataObj(LPCWSTR dataFile);
+// checked and copied. When the cache cannot be written the block just
+// compiled is used (told to `log` once per process). Null when the data file
+// does not compile. The caller holds DriverInfoLock.
+PrinterDataObj* OpenPrinterDataObj(LPCWSTR dataFile, ConfigLog log = {});
 void ClosePrinterDataObj(PrinterDataObj* config);
+// For tests only: lets the cache failure be told again.
+void ResetCacheFailureNoticeForTesting();

@@ -40,6 +40,11 @@ void LogWithoutSettings(HANDLE printer, const char* format, Args... args) {
     DriverLog(Driver().module, nullptr, printer, kLogLevelOrdinary, format, args...);
 }
 
+// The configuration's own lines (values passed over, a cache not written).
+void LogConfigurationLine(void* printer, const char* line) {
+    LogWithoutSettings(static_cast<HANDLE>(printer), "%s", line);
+}
+
 bool OpenConfiguration(DeviceInstance* instance) {
     DriverGlobals& driver = Driver();
     EnterCriticalSection(&driver.driverInfoLock);
@@ -51,7 +56,8 @@ bool OpenConfiguration(DeviceInstance* instance) {
         if (GetPrinterDriverW(instance->printer, nullptr, 2, buffer.data(), needed, &needed)) {
             const auto* info = reinterpret_cast<const DRIVER_INFO_2W*>(buffer.data());
             if (info->pDataFile != nullptr) {
-                instance->dataObj = OpenPrinterDataObj(info->pDataFile);
+                instance->dataObj = OpenPrinterDataObj(
+                    info->pDataFile, ConfigLog{LogConfigurationLine, instance->printer});
                 opened = instance->dataObj != nullptr;
             }
         }

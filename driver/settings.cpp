@@ -202,9 +202,9 @@ void SelectPaper(const PrinterDataObj& config, const CustomPaperList& user, cons
         if ((asked & DM_PAPERSIZE) && m.dmPaperSize != 0) {
             found = FindPaperByCode(papers, user, m.dmPaperSize);
             if (found) {
+                // The form name stays the application's.
                 pub.dmPaperSize = found->code;
                 pub.dmFields |= DM_PAPERSIZE;
-                CopyName(pub.dmFormName, CCHFORMNAME, found->name, CCHFORMNAME);
                 pub.dmPaperWidth = static_cast<SHORT>(found->width);
                 pub.dmPaperLength = static_cast<SHORT>(found->length);
             }
@@ -224,16 +224,18 @@ void SelectPaper(const PrinterDataObj& config, const CustomPaperList& user, cons
         }
         if (!found) {
             // Nothing usable asked: the sheet paper code (the application's
-            // own when its private part was taken) chooses the paper, and the
-            // paper code follows it; an unknown sheet code means the default.
+            // own when its private part was taken; an unknown one means the
+            // default paper) gives the form name and the size, while the paper
+            // code stays the one the application's bytes hold. The sheet then
+            // follows that code below, unless fit to sheet keeps it.
             found = FindPaperByCode(papers, user, priv.sheetPaperCode);
             if (!found) found = FromEntry(d.entry[static_cast<int>(Keyword::paper)]);
-            pub.dmPaperSize = found->code;
             CopyName(pub.dmFormName, CCHFORMNAME, found->name, CCHFORMNAME);
             if (found->code != kCustomPaperCode) {
                 pub.dmPaperWidth = static_cast<SHORT>(found->width);
                 pub.dmPaperLength = static_cast<SHORT>(found->length);
             }
+            found->code = pub.dmPaperSize;
         }
         code = found->code;
     }
@@ -282,11 +284,8 @@ void SetPaperRecords(const PrinterDataObj& config, const CustomPaperList& user, 
                                   [&](const ConfigEntry& e) { return e.field[1] == code; });
         record = PaperRecordOf(paper != papers.end() ? *paper : defaultPaper);
         if (code == kCustomPaperCode) {
-            // A custom size that is not a size takes the model's default one.
-            if (dm->priv.customWidth <= 0 || dm->priv.customLength <= 0) {
-                dm->priv.customWidth = static_cast<SHORT>(d(Keyword::paperX, 2));
-                dm->priv.customLength = static_cast<SHORT>(d(Keyword::paperY, 2));
-            }
+            // Taken as stored, 0 included: the capability records refuse a
+            // paper without a printable size.
             record.width = dm->priv.customWidth;
             record.length = dm->priv.customLength;
         }
@@ -309,6 +308,55 @@ bool ReadDword(HANDLE printer, LPCWSTR name, DWORD* value) {
     }
     *value = v;
     return true;
+}
+
+// The public fields taken from the application's bytes (`pub`, which holds
+// the default's `d` where those bytes end) are checked against the model.
+// Copies, collate, source, bits per pel and dither type are read whether or
+// not the application flags them; orientation and scale only when it does.
+void CheckMergedFields(const PrinterDataObj& config, DWORD asked, const DEVMODEW& d,
+                       DEVMODEW* pub) {
+    const Defaults cfg(config);
+    if (asked & DM_ORIENTATION) {
+        pub->dmOrientation =
+            pub->dmOrientation == DMORIENT_LANDSCAPE ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+    } else {
+        pub->dmOrientation = d.dmOrientation;
+    }
+    const bool scaleOk =
+        pub->dmScale >= cfg(Keyword::scaling, 0) && pub->dmScale <= cfg(Keyword::scaling, 1);
+    if (!(asked & DM_SCALE) || !scaleOk) pub->dmScale = 100;
+
+    if (!HasField(config.entries(Keyword::source), 1, pub->dmDefaultSource))
+        pub->dmDefaultSource = d.dmDefaultSource;
+    pub->dmCopies = std::clamp<SHORT>(pub->dmCopies, 1, 999);
+    if (pub->dmCollate != 0 && pub->dmCollate != 1) pub->dmCollate = d.dmCollate;
+    const std::vector<ConfigEntry> pixels = config.entries(Keyword::pixel);
+    auto pixel = std::find_if(pixels.begin(), pixels.end(), [&](const ConfigEntry& e) {
+        return static_cast<DWORD>(e.field[3]) == pub->dmBitsPerPel;
+    });
+    pub->dmColor = pixel != pixels.end() ? static_cast<SHORT>(pixel->field[1]) : d.dmColor;
+    pub->dmBitsPerPel =
+        pixel != pixels.end() ? static_cast<DWORD>(pixel->field[3]) : d.dmBitsPerPel;
+    if (!HasField(config.entries(Keyword::dither), 1, static_cast<LONG>(pub->dmDitherType)))
+        pub->dmDitherType = d.dmDitherType;
+
+    // The resolution is the device's: a print quality that is no resolution
+    // of the model (draft codes, 0, any other number) keeps the default's.
+    const SHORT quality = pub->dmPrintQuality;
+    pub->dmPrintQuality = d.dmPrintQuality;
+    pub->dmYResolution = d.dmYResolution;
+    pub->dmLogPixels = d.dmLogPixels;
+    if ((asked & DM_PRINTQUALITY) && quality > 0) {
+        for (const ConfigEntry& r : config.entries(Keyword::resolution)) {
+            if (r.field[3] == quality) {
+                pub->dmPrintQuality = quality;
+                pub->dmYResolution = static_cast<SHORT>(r.field[4]);
+                pub->dmLogPixels = static_cast<WORD>(quality);
+                break;
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -479,9 +527,9 @@ void BuildDefaultDevmode(const PrinterDataObj& config, const PrinterData& settin
     pub.dmDriverExtra = kPrivateDevmodeSize;
     pub.dmFields = kDefaultFields;
 
-    // An orientation other than landscape in the data file means portrait.
-    pub.dmOrientation =
-        d(Keyword::device, 10) == DMORIENT_LANDSCAPE ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+    // As the data file has it: validation reads anything but landscape as
+    // portrait.
+    pub.dmOrientation = static_cast<SHORT>(d(Keyword::device, 10));
     const ConfigEntry& paper = d.entry[static_cast<int>(Keyword::paper)];
     pub.dmPaperSize = static_cast<SHORT>(paper.field[1]);
     pub.dmPaperWidth = static_cast<SHORT>(paper.field[3]);
@@ -576,63 +624,12 @@ void MergeDevmode(const PrinterDataObj& config, const PrinterData& settings,
     out.pub.dmDriverExtra = d.pub.dmDriverExtra;
     out.pub.dmDriverVersion = d.pub.dmDriverVersion;
     out.pub.dmSpecVersion = kSpecVersion;
-    // The result carries every field the default carries.
-    out.pub.dmFields = d.pub.dmFields | m.dmFields;
+    // The fields are the application's own (less those its bytes do not
+    // hold); paper selection then adds and clears its own.
+    out.pub.dmFields = m.dmFields;
     out.pub.dmDeviceName[CCHDEVICENAME - 1] = 0;
     out.pub.dmFormName[CCHFORMNAME - 1] = 0;
-
-    const Defaults cfg(config);
-    const DWORD asked = m.dmFields;
-    out.pub.dmOrientation = d.pub.dmOrientation;
-    if (asked & DM_ORIENTATION) {
-        out.pub.dmOrientation =
-            m.dmOrientation == DMORIENT_LANDSCAPE ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
-    }
-    out.pub.dmDefaultSource = d.pub.dmDefaultSource;
-    if ((asked & DM_DEFAULTSOURCE) &&
-        HasField(config.entries(Keyword::source), 1, m.dmDefaultSource)) {
-        out.pub.dmDefaultSource = m.dmDefaultSource;
-    }
-    out.pub.dmScale = 100;
-    if ((asked & DM_SCALE) && m.dmScale >= cfg(Keyword::scaling, 0) &&
-        m.dmScale <= cfg(Keyword::scaling, 1)) {
-        out.pub.dmScale = m.dmScale;
-    }
-    out.pub.dmCopies = std::clamp<SHORT>((asked & DM_COPIES) ? m.dmCopies : d.pub.dmCopies, 1, 999);
-    out.pub.dmCollate = d.pub.dmCollate;
-    if ((asked & DM_COLLATE) && (m.dmCollate == 0 || m.dmCollate == 1))
-        out.pub.dmCollate = m.dmCollate;
-    out.pub.dmColor = d.pub.dmColor;
-    out.pub.dmBitsPerPel = d.pub.dmBitsPerPel;
-    if (asked & DM_BITSPERPEL) {
-        for (const ConfigEntry& pixel : config.entries(Keyword::pixel)) {
-            if (static_cast<DWORD>(pixel.field[3]) == m.dmBitsPerPel) {
-                out.pub.dmColor = static_cast<SHORT>(pixel.field[1]);
-                out.pub.dmBitsPerPel = static_cast<DWORD>(pixel.field[3]);
-                break;
-            }
-        }
-    }
-    out.pub.dmDitherType = d.pub.dmDitherType;
-    if ((asked & DM_DITHERTYPE) &&
-        HasField(config.entries(Keyword::dither), 1, static_cast<LONG>(m.dmDitherType))) {
-        out.pub.dmDitherType = m.dmDitherType;
-    }
-    // The resolution is the device's: a print quality that is no resolution
-    // of the model (draft codes, 0, any other number) keeps the default's.
-    out.pub.dmPrintQuality = d.pub.dmPrintQuality;
-    out.pub.dmYResolution = d.pub.dmYResolution;
-    out.pub.dmLogPixels = d.pub.dmLogPixels;
-    if (asked & DM_PRINTQUALITY) {
-        for (const ConfigEntry& r : config.entries(Keyword::resolution)) {
-            if (r.field[3] == m.dmPrintQuality && m.dmPrintQuality > 0) {
-                out.pub.dmPrintQuality = m.dmPrintQuality;
-                out.pub.dmYResolution = static_cast<SHORT>(r.field[4]);
-                out.pub.dmLogPixels = static_cast<WORD>(m.dmPrintQuality);
-                break;
-            }
-        }
-    }
+    CheckMergedFields(config, m.dmFields, d.pub, &out.pub);
 
     // The private part is taken whole, and only when it is all there and
     // carries the signature; otherwise the default's stays.
@@ -656,10 +653,7 @@ void ValidateDevmode(const PrinterDataObj& config, const PrinterData& settings,
     DEVMODEW& pub = devmode->pub;
     PrivateDevmode& priv = devmode->priv;
 
-    // A dual-side mode other than 2 or 3 means 1, as in the data file.
-    if (!(settings.flags & kFlagDualSideAllowed) || (priv.dualSide != 2 && priv.dualSide != 3)) {
-        priv.dualSide = 1;
-    }
+    if (!(settings.flags & kFlagDualSideAllowed)) priv.dualSide = 1;
     if (!(settings.flags & kFlagColourAllowed)) priv.colourMode = 1;
 
     if (priv.colourMode == kColourMode) {
@@ -681,12 +675,8 @@ void ValidateDevmode(const PrinterDataObj& config, const PrinterData& settings,
     } else {
         if (priv.rotation != 0 && priv.rotation != 180) priv.rotation = 0;
     }
-    // The rotated bit follows the rotation both ways.
-    if (priv.rotation != 0) {
-        priv.layoutFlags |= kLayoutRotated;
-    } else {
-        priv.layoutFlags &= ~kLayoutRotated;
-    }
+    // A rotation sets the rotated bit; none leaves the bit as it came.
+    if (priv.rotation != 0) priv.layoutFlags |= kLayoutRotated;
 
     // Event 4 is the end of a page, event 8 the end of the document; source
     // 260 neither cuts nor feeds.

@@ -10,11 +10,13 @@
 
 #include "driver/device_instance.h"
 #include "driver/driver_entry.h"
+#include "driver/settings.h"
 #include "host/driver_host.h"
 #include "host/engine.h"
 #include "platform/last_error.h"
 #include "platform/registry.h"
 #include "platform/spooler.h"
+#include "platform/wide.h"
 #include "render/device_fonts.h"
 #include "test_support.h"
 
@@ -26,7 +28,7 @@ using testsupport::SourceDir;
 constexpr char16_t kPrinter[] = u"Test Receipt";
 
 class DriverEnable : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dataFile_ = root_.path() / "QLPR80.INI";
         std::filesystem::copy_file(SourceDir() / "examples" / "QLPR80.INI", dataFile_);
@@ -41,13 +43,36 @@ protected:
     }
     void Install(const std::filesystem::path& dataFile) {
         if (printer_ != nullptr) ClosePrinter(printer_);
-        platform::PrinterSetup setup{BinDir() / "QLPRGI.DLL", dataFile, (root_.path() / "out.prn").string()};
+        platform::PrinterSetup setup{BinDir() / "QLPRGI.DLL", dataFile,
+                                     (root_.path() / "out.prn").string()};
         ASSERT_TRUE(platform::InstallPrinter(kPrinter, setup));
         ASSERT_TRUE(OpenPrinterW(reinterpret_cast<LPCWSTR>(kPrinter), &printer_, nullptr));
     }
-    std::unique_ptr<host::Device> Enable(const DEVMODEW* devmode = nullptr, std::string* error = nullptr) {
+    std::unique_ptr<host::Device> Enable(const DEVMODEW* devmode = nullptr,
+                                         std::string* error = nullptr) {
         std::string ignored;
-        return host::Device::Enable(*driver_, printer_, kPrinter, devmode, error ? error : &ignored);
+        return host::Device::Enable(*driver_, printer_, kPrinter, devmode,
+                                    error ? error : &ignored);
+    }
+    // Ordinary log lines into the test's folder, from a stored settings block.
+    void UseLog() {
+        std::unique_ptr<PrinterDataObj> config(OpenPrinterDataObj(dataFile_.u16string().c_str()));
+        ASSERT_NE(config, nullptr);
+        std::unique_ptr<PrinterData> settings = DefaultPrinterData(*config);
+        settings->logMode = kLogOrdinary;
+        platform::WideCopy(settings->logFolder, 260, root_.path().u16string().c_str());
+        const DWORD size = sizeof(PrinterData);
+        ASSERT_EQ(SetPrinterDataW(printer_, u"PrinterData", REG_BINARY,
+                                  reinterpret_cast<const BYTE*>(settings.get()), size),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(SetPrinterDataW(printer_, u"PrinterDataSize", REG_DWORD,
+                                  reinterpret_cast<const BYTE*>(&size), sizeof size),
+                  ERROR_SUCCESS);
+        std::filesystem::remove(root_.path() / "QLPR80.QCB");
+    }
+    std::string ReadLog() const {
+        std::ifstream in(root_.path() / "P-ZNGIUI.log", std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
     }
     static const DeviceInstance& Instance(const host::Device& device) {
         return *reinterpret_cast<const DeviceInstance*>(device.pdev());
@@ -60,8 +85,8 @@ protected:
 };
 
 TEST_F(DriverEnable, TheTableHoldsTheTwentySevenEntriesInOrder) {
-    const ULONG expected[] = {0, 1, 2, 3, 4, 7, 24, 32, 33, 34, 35, 57, 58, 12, 13, 20, 18, 23,
-                              14, 15, 16, 19, 71, 76, 26, 27, 28};
+    const ULONG expected[] = {0,  1,  2,  3,  4,  7,  24, 32, 33, 34, 35, 57, 58, 12,
+                              13, 20, 18, 23, 14, 15, 16, 19, 71, 76, 26, 27, 28};
     ASSERT_EQ(driver_->table().size(), 27u);
     for (std::size_t i = 0; i < 27; ++i) {
         EXPECT_EQ(driver_->table()[i].iFunc, expected[i]) << i;
@@ -203,6 +228,49 @@ TEST_F(DriverEnable, ADataFileThatDoesNotCompileFailsEveryEnable) {
     EXPECT_FALSE(std::filesystem::exists(root_.path() / "BROKEN.QCB"));
     Install(dataFile_);
     EXPECT_TRUE(Enable());
+}
+
+// A folder the driver cannot write (the cache's name is taken by a folder:
+// the write fails also for root) still enables, compiling at every enable,
+// and says so once.
+TEST_F(DriverEnable, ACacheThatCannotBeWrittenDoesNotStopThePrinter) {
+    UseLog();
+    std::filesystem::create_directory(root_.path() / "QLPR80.QCB");
+    EXPECT_TRUE(Enable());
+    EXPECT_TRUE(Enable());
+    const std::string log = ReadLog();
+    const std::string line = " ERROR:WriteCache(" + (root_.path() / "QLPR80.QCB").string() +
+                             ") the data file is compiled at every enable.\n";
+    const std::size_t at = log.find(line);
+    EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find(line, at + 1), std::string::npos) << log;
+}
+
+// A custom size of 0 has no printable area: the enable is refused, and a
+// real custom size then enables.
+TEST_F(DriverEnable, APaperWithoutPrintableSizeIsRefused) {
+    UseLog();
+    std::vector<BYTE> mode(sizeof(Devmode));
+    {
+        auto device = Enable();
+        ASSERT_TRUE(device);
+        std::memcpy(mode.data(), &Instance(*device).devmode, sizeof(Devmode));
+    }
+    auto* devmode = reinterpret_cast<Devmode*>(mode.data());
+    devmode->pub.dmFields = DM_PAPERSIZE;
+    devmode->pub.dmPaperSize = 256;
+    devmode->priv.customWidth = 0;
+    devmode->priv.customLength = 0;
+    EXPECT_FALSE(Enable(&devmode->pub));
+    const std::string log = ReadLog();
+    const std::size_t at = log.find("]  ERROR:PrintableSize(-80,0).\n");
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_NE(log.find("]  ERROR:FillDevinfo()\n", at), std::string::npos) << log;
+    devmode->priv.customWidth = 600;
+    devmode->priv.customLength = 2000;
+    auto device = Enable(&devmode->pub);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(Instance(*device).geometry.printableWidthMm10, 600 - 80);
 }
 
 TEST_F(DriverEnable, AResetOutsideADocumentMovesNothingAndSucceeds) {

@@ -207,15 +207,32 @@ TEST_F(ConfigTest, IntegerFields) {
     ASSERT_NE(big, nullptr);
     EXPECT_EQ(big->defaultEntry(Keyword::paper)->field[4], 70000);
 
-    const char* refused[] = {"wm_pos=12,3a", "wm_pos=1,-",         "wm_pos=1,2,3,4", "wm_pos=70000",
-                             "wm_pos=1.5",   "wm_pos=99999999999", "wm_pos=- -"};
+    const char* refused[] = {"wm_pos=12,3a",       "wm_pos=1,-", "wm_pos=70000",       "wm_pos=1.5",
+                             "wm_pos=99999999999", "wm_pos=- -", "wm_pos=1,2,3,70000x"};
     for (const char* line : refused) {
         std::string error;
         EXPECT_EQ(Compile(ExampleWith("wm_pos=0,0,0", line), &error), nullptr) << line;
         EXPECT_FALSE(error.empty()) << line;
     }
-    EXPECT_EQ(Compile(ExampleWith("fontsize=2", "fontsize=2,0")), nullptr);
     EXPECT_EQ(Compile(ExampleWith("Font A=1,0,1,1,1,1", "Font A=1,0,1,1,1,1x")), nullptr);
+
+    // Values beyond a keyword's fields are passed over, one line per entry.
+    std::string text = ExampleWith("wm_pos=0,0,0", "wm_pos=1,2,3,4");
+    text.replace(text.find("\nfontsize=2\n") + 1, 10, "fontsize=2,0,99999999");
+    std::vector<std::string> notices;
+    std::optional<std::vector<BYTE>> block = CompileDataFile(Write(text), nullptr, &notices);
+    ASSERT_TRUE(block);
+    auto extra = PrinterDataObj::FromBlock(std::move(*block));
+    ASSERT_NE(extra, nullptr);
+    EXPECT_EQ(Fields(*extra->defaultEntry(Keyword::wm_pos), {0, 1, 2}),
+              (std::vector<LONG>{1, 2, 3}));
+    EXPECT_EQ(extra->defaultEntry(Keyword::fontsize)->field[0], 2);
+    EXPECT_EQ(notices,
+              (std::vector<std::string>{
+                  " ERROR:CompileDataFile() values beyond the 3 fields of wm_pos entry \"wm_pos\" "
+                  "ignored.\n",
+                  " ERROR:CompileDataFile() values beyond the 1 fields of fontsize entry "
+                  "\"fontsize\" ignored.\n"}));
 }
 
 TEST_F(ConfigTest, BlockChecksRefuseEveryMisplacedPart) {
@@ -366,10 +383,45 @@ TEST_F(CacheTest, FailuresGiveNoConfiguration) {
     const fs::path broken = Write(ExampleWith("responsecmd=1", ""), "broken.ini");
     EXPECT_EQ(Open(broken), nullptr);
     EXPECT_FALSE(fs::exists(root_.path() / "broken.QCB"));
-    // A cache that cannot be written.
-    const fs::path blocked = Write(ExampleText(), "blocked.ini");
-    fs::create_directory(root_.path() / "blocked.QCB");
-    EXPECT_EQ(Open(blocked), nullptr);
+}
+
+TEST_F(CacheTest, ACacheAsOldAsTheDataFileIsUsed) {
+    // The cache holds a variant (another default dither) as its marker.
+    WriteCache(
+        CompileDataFile(Write(ExampleWith("dither=LIST,1", "dither=LIST,2"), "v.ini")).value());
+    fs::last_write_time(CacheFileName(data_), fs::last_write_time(data_));
+    auto config = Open(data_);
+    ASSERT_NE(config, nullptr);
+    EXPECT_FALSE(config->justBuilt());
+    EXPECT_EQ(config->defaultIndex(Keyword::dither), 2);
+}
+
+// The cache's name is a folder: the write fails, also for root. The data
+// file is then compiled at every open, telling what it passes over each time.
+TEST_F(CacheTest, ACacheThatCannotBeWrittenIsToldOnceAndNotNeeded) {
+    ResetCacheFailureNoticeForTesting();
+    std::vector<std::string> lines;
+    const ConfigLog log{[](void* context, const char* line) {
+                            static_cast<std::vector<std::string>*>(context)->push_back(line);
+                        },
+                        &lines};
+    Write(ExampleWith("wm_pos=0,0,0", "wm_pos=1,2,3,4"));
+    fs::create_directory(CacheFileName(data_));
+    const std::u16string name = platform::FromUtf8(data_.string());
+    for (int i = 0; i < 2; ++i) {
+        std::unique_ptr<PrinterDataObj> config(OpenPrinterDataObj(name.c_str(), log));
+        ASSERT_NE(config, nullptr);
+        EXPECT_TRUE(config->justBuilt());
+        EXPECT_EQ(config->defaultEntry(Keyword::paper)->field[1], 257);
+    }
+    EXPECT_TRUE(fs::is_directory(CacheFileName(data_)));
+    const std::string passedOver =
+        " ERROR:CompileDataFile() values beyond the 3 fields of wm_pos entry \"wm_pos\" ignored.\n";
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{passedOver,
+                                        " ERROR:WriteCache(" + CacheFileName(data_).string() +
+                                            ") the data file is compiled at every enable.\n",
+                                        passedOver}));
 }
 
 TEST_F(CacheTest, CacheNameCutsAtTheFirstDotOfTheFileNameOnly) {

@@ -296,7 +296,7 @@ TEST_F(DevmodeTest, DefaultFromTheExample) {
     EXPECT_EQ(std::u16string(longName.pub.dmDeviceName).size(), 31u);
 }
 
-TEST_F(DevmodeTest, DefaultDualSideMode) {
+TEST_F(DevmodeTest, DefaultDualSideModeAndOrientation) {
     auto build = [&](const std::string& model, const std::string& dual) {
         std::string text = Replace(ExampleText(), "printermodel=1,80,0", model);
         auto config = Compile(root_.path(), Replace(text, "dualside=1", dual));
@@ -312,6 +312,17 @@ TEST_F(DevmodeTest, DefaultDualSideMode) {
     EXPECT_EQ(build("printermodel=1,80,0", "dualside=4").priv.dualSide, 1);
     const Devmode noFeature = build("printermodel=0,80,0", "dualside=3");
     EXPECT_EQ(V(noFeature.priv.dualSide, noFeature.pub.dmDefaultSource), V(1, 257));
+
+    // The default orientation is the data file's as it stands.
+    for (SHORT orientation : {0, 2, 5}) {
+        const std::string device = "device=1,0,0,40,0,40,0,0,0,0," + std::to_string(orientation);
+        auto config =
+            Compile(root_.path(), Replace(ExampleText(), "device=1,0,0,40,0,40,0,0,0,0,1", device));
+        Devmode dm;
+        BuildDefaultDevmode(*config, *settings_, papers_, u"x", &dm);
+        EXPECT_EQ(V(dm.pub.dmOrientation, dm.priv.rotation),
+                  V(orientation, orientation == 2 ? 90 : 0));
+    }
 }
 
 TEST_F(DevmodeTest, PublicFieldsAreCheckedWhenMerged) {
@@ -319,50 +330,45 @@ TEST_F(DevmodeTest, PublicFieldsAreCheckedWhenMerged) {
     MergeDevmode(*config_, *settings_, papers_, defaults_, nullptr, 0, &none);
     EXPECT_EQ(std::memcmp(&none, &defaults_, sizeof none), 0);
 
+    // Copies, collate, source and dither type are read whether flagged or
+    // not; orientation and scale only when flagged. The merged fields are
+    // the application's own.
+    const struct {
+        const char* what;
+        DWORD fields;
+        SHORT copies, collate, source, scale, orientation;
+        DWORD dither;
+        std::vector<long long> expected;  // copies collate source dither scale orientation
+    } rows[] = {
+        {"taken unflagged", 0, 3, 0, 262, 400, 2, 258, V(3, 0, 262, 258, 100, 1)},
+        {"taken flagged",
+         DM_COPIES | DM_COLLATE | DM_DEFAULTSOURCE | DM_DITHERTYPE | DM_SCALE | DM_ORIENTATION, 3,
+         0, 262, 400, 2, 258, V(3, 0, 262, 258, 400, 2)},
+        {"out of range", DM_SCALE | DM_ORIENTATION, 0, 2, 15, 24, 7, 3, V(1, 1, 257, 257, 100, 1)},
+        {"too many copies", DM_SCALE, 5000, 1, 257, 401, 1, 257, V(999, 1, 257, 257, 100, 1)},
+    };
+    for (const auto& row : rows) {
+        Devmode m = Input();
+        m.pub.dmFields = row.fields;
+        m.pub.dmCopies = row.copies;
+        m.pub.dmCollate = row.collate;
+        m.pub.dmDefaultSource = row.source;
+        m.pub.dmScale = row.scale;
+        m.pub.dmOrientation = row.orientation;
+        m.pub.dmDitherType = row.dither;
+        const Devmode out = Merge(m);
+        EXPECT_EQ(V(out.pub.dmCopies, out.pub.dmCollate, out.pub.dmDefaultSource,
+                    out.pub.dmDitherType, out.pub.dmScale, out.pub.dmOrientation),
+                  row.expected)
+            << row.what;
+        EXPECT_EQ(V(out.pub.dmFields, out.pub.dmSpecVersion), V(row.fields, 0x401)) << row.what;
+    }
+
+    // A print quality that is no resolution of the model keeps the default's.
     Devmode m = Input();
-    m.pub.dmFields =
-        DM_COPIES | DM_SCALE | DM_COLLATE | DM_DEFAULTSOURCE | DM_DITHERTYPE | DM_PRINTQUALITY;
-    m.pub.dmCopies = 0;
-    m.pub.dmScale = 400;
-    m.pub.dmCollate = 0;
-    m.pub.dmDefaultSource = 262;
-    m.pub.dmDitherType = 258;
-    m.pub.dmPrintQuality = 203;
-    Devmode out = Merge(m);
-    EXPECT_EQ(V(out.pub.dmCopies, out.pub.dmScale, out.pub.dmCollate, out.pub.dmDefaultSource,
-                out.pub.dmDitherType, out.pub.dmSpecVersion),
-              V(1, 400, 0, 262, 258, 0x401));
-
-    m.pub.dmCopies = 5000;
-    m.pub.dmScale = 24;
-    m.pub.dmCollate = 2;
-    m.pub.dmDefaultSource = 15;
-    m.pub.dmDitherType = 3;
+    m.pub.dmFields = DM_PRINTQUALITY;
     m.pub.dmPrintQuality = -4;
-    out = Merge(m);
-    EXPECT_EQ(V(out.pub.dmCopies, out.pub.dmScale, out.pub.dmCollate, out.pub.dmDefaultSource,
-                out.pub.dmDitherType, out.pub.dmPrintQuality),
-              V(999, 100, 1, 257, 257, 203));
-    m.pub.dmScale = 401;
-    EXPECT_EQ(Merge(m).pub.dmScale, 100);
-    m.pub.dmFields &= ~DM_SCALE;
-    EXPECT_EQ(Merge(m).pub.dmScale, 100);
-
-    // Orientation: 1 or 2, anything else 1; landscape turns by 90.
-    m = Input();
-    m.pub.dmFields = DM_ORIENTATION;
-    m.pub.dmOrientation = 2;
-    out = Merge(m);
-    EXPECT_EQ(V(out.pub.dmOrientation, out.priv.rotation, out.priv.layoutFlags & kLayoutRotated),
-              V(2, 90, kLayoutRotated));
-    m.priv.rotation = 270;
-    EXPECT_EQ(Merge(m).priv.rotation, 270);
-    m.pub.dmOrientation = 7;
-    m.priv.rotation = 90;
-    m.priv.layoutFlags |= kLayoutRotated;
-    out = Merge(m);
-    EXPECT_EQ(V(out.pub.dmOrientation, out.priv.rotation, out.priv.layoutFlags & kLayoutRotated),
-              V(1, 0, 0));
+    EXPECT_EQ(Merge(m).pub.dmPrintQuality, 203);
 }
 
 TEST_F(DevmodeTest, SizesVersionsAndThePrivatePart) {
@@ -446,28 +452,64 @@ TEST_F(DevmodeTest, CustomSizeInAndOutOfRange) {
     out = Merge(m);
     EXPECT_EQ(V(out.pub.dmPaperWidth, out.pub.dmPaperLength, out.priv.pagePaper.length),
               V(580, 1500, 1500));
+    // A custom size of 0 is kept as stored (the enable then refuses it).
+    m.priv.customWidth = 0;
+    m.priv.customLength = 0;
+    out = Merge(m);
+    EXPECT_EQ(V(out.pub.dmPaperWidth, out.priv.sheetPaperCode, out.priv.customWidth,
+                out.priv.pagePaper.width, out.priv.pagePaper.length),
+              V(0, 256, 0, 0, 0));
 }
 
 TEST_F(DevmodeTest, PaperByCodeByNameAndFromTheUserPapers) {
+    // By code: code, width and length (the form name stays the
+    // application's). By name: name, width and length, the code kept. Neither:
+    // the sheet paper gives name and size, the code stays the application's,
+    // and the sheet follows that code unless fit to sheet keeps it.
+    constexpr DWORD kPaperFields = DM_FORMNAME | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH;
+    const struct {
+        const char* what;
+        DWORD fields;
+        SHORT code;
+        const char16_t* name;
+        WORD sheet;
+        DWORD layout;
+        const char16_t* expectedName;
+        std::vector<long long> expected;  // code width length sheet fields printableHeight
+    } rows[] = {
+        {"by code", DM_PAPERSIZE, 258, u"Mine", 257, 0, u"Mine",
+         V(258, 580, 3276, 258, DM_PAPERSIZE, 2618)},
+        {"user paper by code", DM_PAPERSIZE, 701, u"Mine", 257, 0, u"Mine",
+         V(701, 580, 1200, 701, DM_PAPERSIZE, 1200 * 203 / 254)},
+        {"unknown code, by name", DM_FORMNAME | DM_PAPERSIZE, 9, u"80 X 100 MM RECEIPT", 257, 0,
+         u"80 x 100 mm Receipt", V(9, 800, 1000, 259, DM_FORMNAME, 799)},
+        {"user paper by name", DM_FORMNAME, 257, u"wide label", 257, 0, u"Wide Label",
+         V(257, 700, 500, 702, DM_FORMNAME, 500 * 203 / 254)},
+        {"nothing asked", 0, 257, u"Mine", 259, 0, u"80 x 100 mm Receipt",
+         V(257, 800, 1000, 257, 0, 2618)},
+        {"nothing asked, fit to sheet", 0, 257, u"Mine", 259, kLayoutFitToSheet,
+         u"80 x 100 mm Receipt", V(257, 800, 1000, 259, 0, 799)},
+        {"unknown sheet", DM_PAPERSIZE, 9, u"Mine", 999, 0, u"80 mm Roll",
+         V(9, 800, 3276, 9, DM_PAPERSIZE, 2618)},
+    };
+    for (const auto& row : rows) {
+        Devmode m = Input();
+        m.pub.dmFields = row.fields;
+        m.pub.dmPaperSize = row.code;
+        platform::WideCopy(m.pub.dmFormName, 32, row.name);
+        m.priv.sheetPaperCode = row.sheet;
+        m.priv.layoutFlags = row.layout;
+        const Devmode out = Merge(m);
+        EXPECT_EQ(std::u16string(out.pub.dmFormName), row.expectedName) << row.what;
+        EXPECT_EQ(V(out.pub.dmPaperSize, out.pub.dmPaperWidth, out.pub.dmPaperLength,
+                    out.priv.sheetPaperCode, out.pub.dmFields & kPaperFields,
+                    out.priv.pagePaper.printableHeight),
+                  row.expected)
+            << row.what;
+    }
+
     Devmode m = Input();
-    m.pub.dmFields = DM_PAPERSIZE;
-    m.pub.dmPaperSize = 258;
-    Devmode out = Merge(m);
-    EXPECT_EQ(std::u16string(out.pub.dmFormName), u"58 mm Roll");
-    EXPECT_EQ(V(out.pub.dmPaperWidth, out.priv.sheetPaperCode, out.priv.pagePaper.printableWidth),
-              V(580, 258, 384));
-
-    m.pub.dmFields = DM_FORMNAME | DM_PAPERSIZE;
-    m.pub.dmPaperSize = 9;  // unknown here: the form name decides
-    platform::WideCopy(m.pub.dmFormName, 32, u"80 X 100 MM RECEIPT");
-    out = Merge(m);
-    EXPECT_EQ(std::u16string(out.pub.dmFormName), u"80 x 100 mm Receipt");
-    EXPECT_EQ(V(out.pub.dmPaperSize, out.pub.dmPaperLength, out.priv.sheetPaperCode,
-                out.priv.pagePaper.printableHeight),
-              V(9, 1000, 259, 799));
-    EXPECT_EQ(out.pub.dmFields & (DM_FORMNAME | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH),
-              DM_FORMNAME);
-
+    Devmode out;
     // A user paper: margins, pads and printable width of the model paper of
     // its width, top and bottom from the device margins.
     std::string text = Replace(ExampleText(), "device=1,0,0,40,0,40,0", "device=1,0,0,40,30,40,50");
@@ -476,26 +518,11 @@ TEST_F(DevmodeTest, PaperByCodeByNameAndFromTheUserPapers) {
     m.pub.dmPaperSize = 701;
     MergeDevmode(*config, *settings_, papers_, defaults_, reinterpret_cast<const BYTE*>(&m),
                  sizeof m, &out);
-    EXPECT_EQ(std::u16string(out.pub.dmFormName), u"Ticket");
-    EXPECT_EQ(V(out.pub.dmPaperSize, out.priv.sheetPaperCode), V(701, 701));
     const PaperRecord ticket{580, 1200, 50, 30, 50, 50, 384, (1200 - 80) * 203 / 254, 0, 0};
     EXPECT_EQ(std::memcmp(&out.priv.pagePaper, &ticket, sizeof ticket), 0);
-
-    m.pub.dmFields = DM_FORMNAME;
-    platform::WideCopy(m.pub.dmFormName, 32, u"wide label");
-    out = Merge(m);
     // No 70 mm model paper: the default paper's side margins.
-    EXPECT_EQ(V(out.priv.sheetPaperCode, out.priv.pagePaper.width, out.priv.pagePaper.marginLeft,
-                out.priv.pagePaper.printableHeight),
-              V(702, 700, 40, 500 * 203 / 254));
-
-    // Nothing asked: the sheet paper code of the application's private part.
-    m = Input();
-    m.priv.sheetPaperCode = 259;
-    out = Merge(m);
-    EXPECT_EQ(V(out.pub.dmPaperSize, out.pub.dmPaperLength), V(259, 1000));
-    m.priv.sheetPaperCode = 999;
-    EXPECT_EQ(Merge(m).pub.dmPaperSize, 257);
+    m.pub.dmPaperSize = 702;
+    EXPECT_EQ(Merge(m).priv.pagePaper.marginLeft, 40);
 }
 
 TEST_F(DevmodeTest, ValidationRules) {
@@ -543,6 +570,35 @@ TEST_F(DevmodeTest, ValidationRules) {
     dm.priv.sheetPaperCode = 750;
     ValidateDevmode(*config_, *settings_, papers_, &dm);
     EXPECT_EQ(V(dm.priv.pagePaper.width, dm.priv.pagePaper.printableHeight), V(800, 2618));
+
+    // Rotation by orientation; a rotation sets the rotated bit, none leaves
+    // it as it came. Only a printer without the feature turns dual-side off.
+    const struct {
+        SHORT orientation, rotation;
+        DWORD rotatedIn;
+        DWORD flags;
+        WORD dualSide;
+        std::vector<long long> expected;  // rotation, rotated bit, dual-side mode
+    } rows[] = {
+        {1, 0, kLayoutRotated, kFlagDualSideAllowed, 7, V(0, kLayoutRotated, 7)},
+        {1, 90, 0, kFlagDualSideAllowed, 0, V(0, 0, 0)},
+        {1, 180, 0, kFlagDualSideAllowed, 2, V(180, kLayoutRotated, 2)},
+        {2, 0, 0, 0, 3, V(90, kLayoutRotated, 1)},
+        {2, 270, 0, 0, 1, V(270, kLayoutRotated, 1)},
+    };
+    for (const auto& row : rows) {
+        Devmode v = defaults_;
+        v.pub.dmOrientation = row.orientation;
+        v.priv.rotation = row.rotation;
+        v.priv.layoutFlags = row.rotatedIn;
+        v.priv.dualSide = row.dualSide;
+        PrinterData settings = *settings_;
+        settings.flags = (settings.flags & ~kFlagDualSideAllowed) | row.flags;
+        ValidateDevmode(*config_, settings, papers_, &v);
+        EXPECT_EQ(V(v.priv.rotation, v.priv.layoutFlags & kLayoutRotated, v.priv.dualSide),
+                  row.expected)
+            << row.orientation << " " << row.rotation;
+    }
 }
 
 }  // namespace
