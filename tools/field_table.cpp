@@ -24,11 +24,10 @@ void Add(std::vector<Field>& fields, std::string name, std::size_t offset, Field
 }
 
 void AddPaper(std::vector<Field>& fields, const std::string& stem, std::size_t base) {
-    static const char* const kNames[] = {
-        "width",        "length",         "marginLeft",      "marginTop", "marginRight",
-        "marginBottom", "printableWidth", "printableHeight", "leftPad",   "rightPad"};
-    for (std::size_t i = 0; i < 10; ++i)
-        Add(fields, stem + "." + kNames[i], base + 4 * i, FieldType::I32);
+    static const char* const kNames[] = {"width", "length", "marginLeft", "marginTop",
+                                         "marginRight", "marginBottom", "printableWidth",
+                                         "printableHeight", "leftPad", "rightPad"};
+    for (std::size_t i = 0; i < 10; ++i) Add(fields, stem + "." + kNames[i], base + 4 * i, FieldType::I32);
 }
 
 void AddBarcodes(std::vector<Field>& fields, const std::string& stem, std::size_t base) {
@@ -39,14 +38,10 @@ void AddBarcodes(std::vector<Field>& fields, const std::string& stem, std::size_
         Add(fields, name + ".type", at + offsetof(BarcodeSettings, type), FieldType::U16);
         Add(fields, name + ".flags", at + offsetof(BarcodeSettings, flags), FieldType::Hex8);
         Add(fields, name + ".rotation", at + offsetof(BarcodeSettings, rotation), FieldType::U16);
-        Add(fields, name + ".parameter1", at + offsetof(BarcodeSettings, parameter1),
-            FieldType::I16);
-        Add(fields, name + ".parameter2", at + offsetof(BarcodeSettings, parameter2),
-            FieldType::I16);
-        Add(fields, name + ".parameter3", at + offsetof(BarcodeSettings, parameter3),
-            FieldType::U16);
-        Add(fields, name + ".parameter4", at + offsetof(BarcodeSettings, parameter4),
-            FieldType::U16);
+        Add(fields, name + ".parameter1", at + offsetof(BarcodeSettings, parameter1), FieldType::I16);
+        Add(fields, name + ".parameter2", at + offsetof(BarcodeSettings, parameter2), FieldType::I16);
+        Add(fields, name + ".parameter3", at + offsetof(BarcodeSettings, parameter3), FieldType::U16);
+        Add(fields, name + ".parameter4", at + offsetof(BarcodeSettings, parameter4), FieldType::U16);
     }
 }
 
@@ -89,8 +84,7 @@ std::vector<Field> BuildDevmodeFields() {
     PUB(dmPanningHeight, U32);
 #undef PUB
     const std::size_t p = sizeof(DEVMODEW);
-#define PRIV(label, member, type) \
-    Add(f, label, p + offsetof(PrivateDevmode, member), FieldType::type)
+#define PRIV(label, member, type) Add(f, label, p + offsetof(PrivateDevmode, member), FieldType::type)
     PRIV("signature", signature, Hex32);
     PRIV("optionFlags", optionFlags, Hex32);
     PRIV("layoutFlags", layoutFlags, Hex32);
@@ -119,17 +113,14 @@ std::vector<Field> BuildDevmodeFields() {
     PRIV("customFeedMask", customFeedMask, Hex8);
     static const char* const kEvents[] = {"1", "2", "4", "8"};
     for (std::size_t i = 0; i < 4; ++i)
-        Add(f, std::string("feedLength") + kEvents[i],
-            p + offsetof(PrivateDevmode, feedLengths) + 2 * i, FieldType::U16);
+        Add(f, std::string("feedLength") + kEvents[i], p + offsetof(PrivateDevmode, feedLengths) + 2 * i, FieldType::U16);
     PRIV("userCommandMask", userCommandMask, Hex16);
     static const char* const kCommandEvents[] = {"1", "8", "2", "4"};
     for (std::size_t i = 0; i < 4; ++i)
-        Add(f, std::string("userCommand") + kCommandEvents[i],
-            p + offsetof(PrivateDevmode, userCommands) + 130 * i, FieldType::AnsiText, 130);
+        Add(f, std::string("userCommand") + kCommandEvents[i], p + offsetof(PrivateDevmode, userCommands) + 130 * i, FieldType::AnsiText, 130);
     PRIV("blankSkipping", blankSkipping, Hex16);
     for (std::size_t i = 0; i < 12; ++i)
-        Add(f, "storedImage" + std::to_string(i + 1),
-            p + offsetof(PrivateDevmode, storedImage) + 2 * i, FieldType::U16);
+        Add(f, "storedImage" + std::to_string(i + 1), p + offsetof(PrivateDevmode, storedImage) + 2 * i, FieldType::U16);
     PRIV("device0", device0, U16);
     PRIV("customWidth", customWidth, I16);
     PRIV("customLength", customLength, I16);
@@ -140,45 +131,26 @@ std::vector<Field> BuildDevmodeFields() {
 std::vector<Field> BuildGeometryFields() {
     std::vector<Field> f;
 #define G(label, offset, type) Add(f, label, offset, FieldType::type)
-    G("physOffsetX", 0, I32);
-    G("physOffsetY", 4, I32);
-    G("physSizeCx", 8, I32);
-    G("physSizeCy", 12, I32);
-    G("horzRes", 16, I32);
-    G("vertRes", 20, I32);
-    G("printableWidth", 24, I32);
-    G("printableHeight", 28, I32);
-    G("dpiX", 32, I32);
-    G("dpiY", 36, I32);
-    G("imageWidth", 40, I32);
-    G("imageHeight", 44, I32);
-    G("paperMarginLeft", 48, I32);
-    G("paperMarginTop", 52, I32);
-    G("paperWidth", 56, I32);
-    G("paperHeight", 60, I32);
-    G("paperPrintableWidth", 64, I32);
-    G("paperPrintableHeight", 68, I32);
-    G("turned", 72, I16);
-    G("pagesPerSheet", 74, U16);
+    G("physOffsetX", 0, I32); G("physOffsetY", 4, I32);
+    G("physSizeCx", 8, I32); G("physSizeCy", 12, I32);
+    G("horzRes", 16, I32); G("vertRes", 20, I32);
+    G("printableWidth", 24, I32); G("printableHeight", 28, I32);
+    G("dpiX", 32, I32); G("dpiY", 36, I32);
+    G("imageWidth", 40, I32); G("imageHeight", 44, I32);
+    G("paperMarginLeft", 48, I32); G("paperMarginTop", 52, I32);
+    G("paperWidth", 56, I32); G("paperHeight", 60, I32);
+    G("paperPrintableWidth", 64, I32); G("paperPrintableHeight", 68, I32);
+    G("turned", 72, I16); G("pagesPerSheet", 74, U16);
     for (std::size_t i = 0; i < 16; ++i) {
         Add(f, "cell" + std::to_string(i + 1) + "X", 76 + 8 * i, FieldType::I32);
         Add(f, "cell" + std::to_string(i + 1) + "Y", 80 + 8 * i, FieldType::I32);
     }
-    G("shiftX", 204, I32);
-    G("shiftY", 208, I32);
-    G("currentCell", 212, I16);
-    G("renderFlags", 214, Hex16);
-    G("status", 216, Hex16);
-    G("colourMode", 218, I16);
-    G("recordedScale", 220, I16);
-    G("bitsPerPixel", 222, U16);
-    G("rotation", 224, U16);
-    G("bandDirection", 226, U16);
-    G("sheetsBegun", 228, I16);
-    G("pagesBegun", 230, I16);
-    G("cellsUsed", 232, U16);
-    G("firstOrientation", 234, I16);
-    G("firstSheetOrientation", 236, I16);
+    G("shiftX", 204, I32); G("shiftY", 208, I32);
+    G("currentCell", 212, I16); G("renderFlags", 214, Hex16); G("status", 216, Hex16);
+    G("colourMode", 218, I16); G("recordedScale", 220, I16); G("bitsPerPixel", 222, U16);
+    G("rotation", 224, U16); G("bandDirection", 226, U16);
+    G("sheetsBegun", 228, I16); G("pagesBegun", 230, I16); G("cellsUsed", 232, U16);
+    G("firstOrientation", 234, I16); G("firstSheetOrientation", 236, I16);
     G("firstReverseShift", 238, I16);
 #undef G
     static_assert(sizeof(PageGeometry) == 240);
@@ -190,35 +162,16 @@ std::vector<Field> BuildGdiInfoFields() {
 #define U(name) Add(f, #name, offsetof(GDIINFO, name), FieldType::U32)
 #define H(name) Add(f, #name, offsetof(GDIINFO, name), FieldType::Hex32)
 #define L(name) Add(f, #name, offsetof(GDIINFO, name), FieldType::I32)
-    H(ulVersion);
-    U(ulTechnology);
-    U(ulHorzSize);
-    U(ulVertSize);
-    U(ulHorzRes);
-    U(ulVertRes);
-    U(cBitsPixel);
-    U(cPlanes);
-    U(ulNumColors);
-    H(flRaster);
-    U(ulLogPixelsX);
-    U(ulLogPixelsY);
-    H(flTextCaps);
-    U(ulDACRed);
-    U(ulDACGreen);
-    U(ulDACBlue);
-    U(ulAspectX);
-    U(ulAspectY);
-    U(ulAspectXY);
-    L(xStyleStep);
-    L(yStyleStep);
-    L(denStyleStep);
+    H(ulVersion); U(ulTechnology); U(ulHorzSize); U(ulVertSize); U(ulHorzRes); U(ulVertRes);
+    U(cBitsPixel); U(cPlanes); U(ulNumColors); H(flRaster); U(ulLogPixelsX); U(ulLogPixelsY);
+    H(flTextCaps); U(ulDACRed); U(ulDACGreen); U(ulDACBlue); U(ulAspectX); U(ulAspectY);
+    U(ulAspectXY); L(xStyleStep); L(yStyleStep); L(denStyleStep);
     Add(f, "ptlPhysOffset.x", offsetof(GDIINFO, ptlPhysOffset), FieldType::I32);
     Add(f, "ptlPhysOffset.y", offsetof(GDIINFO, ptlPhysOffset) + 4, FieldType::I32);
     Add(f, "szlPhysSize.cx", offsetof(GDIINFO, szlPhysSize), FieldType::I32);
     Add(f, "szlPhysSize.cy", offsetof(GDIINFO, szlPhysSize) + 4, FieldType::I32);
     U(ulNumPalReg);
-    static const char* const kColours[] = {"Red",     "Green",  "Blue",          "Cyan",
-                                           "Magenta", "Yellow", "AlignmentWhite"};
+    static const char* const kColours[] = {"Red", "Green", "Blue", "Cyan", "Magenta", "Yellow", "AlignmentWhite"};
     std::size_t at = offsetof(GDIINFO, ciDevice);
     for (const char* colour : kColours) {
         for (const char* axis : {".x", ".y", ".Y"}) {
@@ -226,28 +179,16 @@ std::vector<Field> BuildGdiInfoFields() {
             at += 4;
         }
     }
-    for (const char* name :
-         {"RedGamma", "GreenGamma", "BlueGamma", "MagentaInCyanDye", "YellowInCyanDye",
-          "CyanInMagentaDye", "YellowInMagentaDye", "CyanInYellowDye", "MagentaInYellowDye"}) {
+    for (const char* name : {"RedGamma", "GreenGamma", "BlueGamma", "MagentaInCyanDye",
+                             "YellowInCyanDye", "CyanInMagentaDye", "YellowInMagentaDye",
+                             "CyanInYellowDye", "MagentaInYellowDye"}) {
         Add(f, std::string("ciDevice.") + name, at, FieldType::I32);
         at += 4;
     }
-    U(ulDevicePelsDPI);
-    U(ulPrimaryOrder);
-    U(ulHTPatternSize);
-    U(ulHTOutputFormat);
-    H(flHTFlags);
-    U(ulVRefresh);
-    U(ulBltAlignment);
-    U(ulPanningHorzRes);
-    U(ulPanningVertRes);
-    U(xPanningAlignment);
-    U(yPanningAlignment);
-    U(cxHTPat);
-    U(cyHTPat);
-    H(flShadeBlend);
-    U(ulPhysicalPixelCharacteristics);
-    U(ulPhysicalPixelGamma);
+    U(ulDevicePelsDPI); U(ulPrimaryOrder); U(ulHTPatternSize); U(ulHTOutputFormat); H(flHTFlags);
+    U(ulVRefresh); U(ulBltAlignment); U(ulPanningHorzRes); U(ulPanningVertRes);
+    U(xPanningAlignment); U(yPanningAlignment); U(cxHTPat); U(cyHTPat);
+    H(flShadeBlend); U(ulPhysicalPixelCharacteristics); U(ulPhysicalPixelGamma);
 #undef U
 #undef H
 #undef L
@@ -256,12 +197,10 @@ std::vector<Field> BuildGdiInfoFields() {
 
 void AddLogFont(std::vector<Field>& f, const std::string& stem, std::size_t base) {
     const std::pair<const char*, FieldType> kFields[] = {
-        {"lfHeight", FieldType::I32},         {"lfWidth", FieldType::I32},
-        {"lfEscapement", FieldType::I32},     {"lfOrientation", FieldType::I32},
-        {"lfWeight", FieldType::I32},         {"lfItalic", FieldType::U8},
-        {"lfUnderline", FieldType::U8},       {"lfStrikeOut", FieldType::U8},
-        {"lfCharSet", FieldType::U8},         {"lfOutPrecision", FieldType::U8},
-        {"lfClipPrecision", FieldType::U8},   {"lfQuality", FieldType::U8},
+        {"lfHeight", FieldType::I32}, {"lfWidth", FieldType::I32}, {"lfEscapement", FieldType::I32},
+        {"lfOrientation", FieldType::I32}, {"lfWeight", FieldType::I32}, {"lfItalic", FieldType::U8},
+        {"lfUnderline", FieldType::U8}, {"lfStrikeOut", FieldType::U8}, {"lfCharSet", FieldType::U8},
+        {"lfOutPrecision", FieldType::U8}, {"lfClipPrecision", FieldType::U8}, {"lfQuality", FieldType::U8},
         {"lfPitchAndFamily", FieldType::Hex8}};
     std::size_t at = base;
     for (const auto& [name, type] : kFields) {
@@ -314,22 +253,14 @@ const std::vector<Field>& DevInfoFields() {
 std::string FormatField(const Field& field, const BYTE* record) {
     const BYTE* at = record + field.offset;
     switch (field.type) {
-        case FieldType::U8:
-            return std::to_string(Read<std::uint8_t>(at));
-        case FieldType::U16:
-            return std::to_string(Read<std::uint16_t>(at));
-        case FieldType::I16:
-            return std::to_string(Read<std::int16_t>(at));
-        case FieldType::U32:
-            return std::to_string(Read<std::uint32_t>(at));
-        case FieldType::I32:
-            return std::to_string(Read<std::int32_t>(at));
-        case FieldType::Hex8:
-            return Hex(Read<std::uint8_t>(at));
-        case FieldType::Hex16:
-            return Hex(Read<std::uint16_t>(at));
-        case FieldType::Hex32:
-            return Hex(Read<std::uint32_t>(at));
+        case FieldType::U8: return std::to_string(Read<std::uint8_t>(at));
+        case FieldType::U16: return std::to_string(Read<std::uint16_t>(at));
+        case FieldType::I16: return std::to_string(Read<std::int16_t>(at));
+        case FieldType::U32: return std::to_string(Read<std::uint32_t>(at));
+        case FieldType::I32: return std::to_string(Read<std::int32_t>(at));
+        case FieldType::Hex8: return Hex(Read<std::uint8_t>(at));
+        case FieldType::Hex16: return Hex(Read<std::uint16_t>(at));
+        case FieldType::Hex32: return Hex(Read<std::uint32_t>(at));
         case FieldType::WideText: {
             std::u16string text;
             for (std::size_t i = 0; i < field.length; ++i) {
@@ -343,17 +274,15 @@ std::string FormatField(const Field& field, const BYTE* record) {
             std::size_t length = strnlen(reinterpret_cast<const char*>(at), field.length);
             if (length == 0) return {};
             std::u16string wide(length, u'\0');
-            MultiByteToWideChar(CP_1252, 0, reinterpret_cast<const char*>(at),
-                                static_cast<int>(length), reinterpret_cast<LPWSTR>(wide.data()),
-                                static_cast<int>(length));
+            MultiByteToWideChar(CP_1252, 0, reinterpret_cast<const char*>(at), static_cast<int>(length),
+                                reinterpret_cast<LPWSTR>(wide.data()), static_cast<int>(length));
             return platform::ToUtf8(wide);
         }
     }
     return {};
 }
 
-std::string FormatFields(const std::vector<Field>& fields, const void* record,
-                         const std::string& prefix) {
+std::string FormatFields(const std::vector<Field>& fields, const void* record, const std::string& prefix) {
     std::string out;
     for (const Field& field : fields) {
         out += prefix;

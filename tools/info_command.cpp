@@ -53,13 +53,11 @@ std::optional<std::vector<BYTE>> ReadFile(const std::string& path, std::string* 
 // bytes it holds; one that does not is refused here.
 bool CheckDevmode(const std::vector<BYTE>& bytes, const std::string& path, std::string* error) {
     if (bytes.size() > kFullDevmodeSize) {
-        *error = path + ": a device mode is at most 2222 bytes, this one has " +
-                 std::to_string(bytes.size());
+        *error = path + ": a device mode is at most 2222 bytes, this one has " + std::to_string(bytes.size());
         return false;
     }
     if (bytes.size() < kDevmodeMinimum) {
-        *error =
-            path + ": too short for a device mode (" + std::to_string(bytes.size()) + " bytes)";
+        *error = path + ": too short for a device mode (" + std::to_string(bytes.size()) + " bytes)";
         return false;
     }
     DEVMODEW head{};
@@ -67,23 +65,20 @@ bool CheckDevmode(const std::vector<BYTE>& bytes, const std::string& path, std::
     std::size_t declared = std::size_t{head.dmSize} + head.dmDriverExtra;
     if (head.dmSize < kDevmodeMinimum || declared > bytes.size()) {
         *error = path + ": the device mode declares " + std::to_string(head.dmSize) + " + " +
-                 std::to_string(head.dmDriverExtra) + " bytes but holds " +
-                 std::to_string(bytes.size());
+                 std::to_string(head.dmDriverExtra) + " bytes but holds " + std::to_string(bytes.size());
         return false;
     }
     return true;
 }
 
-bool StorePrinterData(HANDLE printer, const std::optional<std::vector<BYTE>>& block,
-                      std::string* error) {
+bool StorePrinterData(HANDLE printer, const std::optional<std::vector<BYTE>>& block, std::string* error) {
     if (!block) {
         DeletePrinterDataW(printer, reinterpret_cast<LPCWSTR>(u"PrinterData"));
         DeletePrinterDataW(printer, reinterpret_cast<LPCWSTR>(u"PrinterDataSize"));
         return true;
     }
     DWORD size = static_cast<DWORD>(block->size());
-    if (SetPrinterDataW(printer, reinterpret_cast<LPCWSTR>(u"PrinterData"), REG_BINARY,
-                        block->data(), size) != 0 ||
+    if (SetPrinterDataW(printer, reinterpret_cast<LPCWSTR>(u"PrinterData"), REG_BINARY, block->data(), size) != 0 ||
         SetPrinterDataW(printer, reinterpret_cast<LPCWSTR>(u"PrinterDataSize"), REG_DWORD,
                         reinterpret_cast<const BYTE*>(&size), sizeof size) != 0) {
         *error = "cannot store the settings block in the printer's data";
@@ -157,9 +152,9 @@ int InfoCommand(const std::vector<std::string>& args) {
 
     auto driver = host::DriverHost::Load(LibraryFolder() / "QLPRGI.DLL", &error);
     if (!driver) return Fail(error);
-    auto device = host::Device::Enable(
-        *driver, printer, kDefaultPrinterName,
-        devmode.empty() ? nullptr : reinterpret_cast<const DEVMODEW*>(devmode.data()), &error);
+    auto device = host::Device::Enable(*driver, printer, kDefaultPrinterName,
+                                       devmode.empty() ? nullptr : reinterpret_cast<const DEVMODEW*>(devmode.data()),
+                                       &error);
     if (!device) {
         return Fail("the driver could not be enabled for this printer (bad data file?): " + error);
     }

@@ -36,8 +36,7 @@ std::filesystem::path LibraryFolder() {
 }
 
 const std::string& EmbeddedDataFile() {
-    static const std::string text(reinterpret_cast<const char*>(kEmbeddedDataFile),
-                                  kEmbeddedDataFileSize);
+    static const std::string text(reinterpret_cast<const char*>(kEmbeddedDataFile), kEmbeddedDataFileSize);
     return text;
 }
 
