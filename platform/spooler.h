@@ -87,11 +87,12 @@ QLPR_EXPORT DWORD WINAPI DeletePrinterDataW(HANDLE printer, LPCWSTR valueName);
 // ("Output": a file, which is truncated, a device node, a FIFO or a socket,
 // written in place as OpenOutputInPlace opens them, or "-" for standard
 // output), or the document's pOutputFile when it names one (printing to a
-// file, the printer's output unchanged); WritePrinter appends to it, EndDocPrinter closes it. Only
-// level 1 is taken; the job id returned is positive and differs from those of the other processes
-// printing at the time. WritePrinter without a started job fails with ERROR_SPL_NO_STARTDOC; a
-// write that cannot be completed fails with the system's error and *written tells how much went
-// out.
+// file, the printer's output unchanged); WritePrinter appends to it,
+// EndDocPrinter closes it. Only level 1 is taken; the job id returned is
+// positive and differs from those of the other processes printing at the
+// time. WritePrinter without a started job fails with
+// ERROR_SPL_NO_STARTDOC; a write that cannot be completed fails with the
+// system's error and *written tells how much went out.
 QLPR_EXPORT DWORD WINAPI StartDocPrinterW(HANDLE printer, DWORD level, BYTE* docInfo);
 QLPR_EXPORT BOOL WINAPI WritePrinter(HANDLE printer, const void* bytes, DWORD count,
                                      DWORD* written);
