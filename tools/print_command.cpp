@@ -115,8 +115,9 @@ class PhaseTimer {
     Clock::time_point last_;
 };
 
-// The job is written to a file beside its destination and renamed onto it
-// only when the whole job succeeded; otherwise the file goes.
+// The job is written to a file beside its destination (a regular file, or
+// a name not yet taken) and renamed onto it only when the whole job
+// succeeded; otherwise the file goes.
 class TemporaryOutput {
   public:
     static std::optional<TemporaryOutput> Create(const std::filesystem::path& destination,
