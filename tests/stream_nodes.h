@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -44,16 +45,20 @@ inline mode_t NodeType(const std::filesystem::path& path) {
 class StreamReceiver {
   public:
     // A FIFO at `path`, opened for reading once `ready` says so (at once
-    // without it).
+    // without it, after ten seconds at the latest).
     static StreamReceiver Fifo(const std::filesystem::path& path,
                                std::function<bool()> ready = nullptr) {
         mkfifo(path.c_str(), 0600);
         StreamReceiver receiver(path, -1);
-        receiver.thread_ = std::thread([path, ready, text = &*receiver.text_] {
-            while (ready && !ready()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        receiver.thread_ = std::thread([path, ready, shared = &*receiver.shared_] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (ready && !ready() && std::chrono::steady_clock::now() < deadline) {
+                if (shared->stop) return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
             const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
             if (fd < 0) return;
-            ReadToEnd(fd, text);
+            ReadToEnd(fd, &shared->text);
             close(fd);
         });
         return receiver;
@@ -67,10 +72,10 @@ class StreamReceiver {
         bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address);
         listen(listening, 1);
         StreamReceiver receiver(path, listening);
-        receiver.thread_ = std::thread([listening, text = &*receiver.text_] {
+        receiver.thread_ = std::thread([listening, shared = &*receiver.shared_] {
             const int fd = accept(listening, nullptr, nullptr);
             if (fd < 0) return;
-            ReadToEnd(fd, text);
+            ReadToEnd(fd, &shared->text);
             close(fd);
         });
         return receiver;
@@ -81,6 +86,7 @@ class StreamReceiver {
     }
 
     std::string Received() {
+        shared_->stop = true;
         if (listening_ >= 0) {
             shutdown(listening_, SHUT_RDWR);  // ends an accept still waiting
         } else {
@@ -90,15 +96,19 @@ class StreamReceiver {
         }
         if (thread_.joinable()) thread_.join();
         if (listening_ >= 0) close(listening_), listening_ = -1;
-        return *text_;
+        return shared_->text;
     }
 
   private:
     StreamReceiver(std::filesystem::path path, int listening)
-        : path_(std::move(path)), listening_(listening), text_(std::make_unique<std::string>()) {}
+        : path_(std::move(path)), listening_(listening), shared_(std::make_unique<Shared>()) {}
+    struct Shared {
+        std::string text;
+        std::atomic<bool> stop{false};  // a reader that has not begun gives up
+    };
     std::filesystem::path path_;
     int listening_;
-    std::unique_ptr<std::string> text_;
+    std::unique_ptr<Shared> shared_;
     std::thread thread_;
 };
 
