@@ -3,7 +3,9 @@
 #include "platform/spooler.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -53,11 +55,49 @@ struct Printer final : HandleObject {
     bool ClosedByCloseHandle() const override { return false; }
 };
 
+int OpenRetrying(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = open(path.c_str(), flags, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int ConnectSocket(const std::string& path) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int result;
+    do {
+        result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0 && errno != EISCONN) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the path exists as something written in place: neither a
+// regular file nor a folder.
+bool IsNodeWrittenInPlace(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
 // Opens a job output for writing: "-" is standard output (a descriptor of
 // its own, so that ending the job leaves standard output open), anything
-// else a path. A regular file is truncated (after it is
-// opened, so that a device node is never truncated); a missing file is
-// made. -1 with the platform's error set on failure.
+// else a path. A device, FIFO or socket is opened in place; a regular file
+// is truncated; a missing file is made. -1 with the platform's error set
+// on failure.
 int OpenJobOutput(const WideString& output) {
     if (output.empty()) return Fail(ERROR_PATH_NOT_FOUND, -1);
     if (output == u"-") {
@@ -66,10 +106,9 @@ int OpenJobOutput(const WideString& output) {
         return fd;
     }
     const std::string path = NativePath(output.c_str());
-    int fd;
-    do {
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = IsNodeWrittenInPlace(path)
+                       ? OpenOutputInPlace(path, nullptr)
+                       : OpenRetrying(path, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         const DWORD error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
         return Fail(error, -1);
@@ -190,6 +229,24 @@ std::filesystem::path PrinterFolder(const std::u16string& name) {
     } catch (...) {
         return {};
     }
+}
+
+int OpenOutputInPlace(const std::string& path, void (*waiting)(const char* path)) {
+    struct stat info {};
+    const bool found = stat(path.c_str(), &info) == 0;
+    if (found && S_ISSOCK(info.st_mode)) return ConnectSocket(path);
+    constexpr int kFlags = O_WRONLY | O_NOCTTY | O_CLOEXEC;
+    if (found && S_ISFIFO(info.st_mode) && waiting != nullptr) {
+        // Without a reader a FIFO refuses an open that does not wait.
+        const int fd = OpenRetrying(path, kFlags | O_NONBLOCK);
+        if (fd >= 0) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        if (errno != ENXIO) return -1;
+        waiting(path.c_str());
+    }
+    return OpenRetrying(path, kFlags);
 }
 
 bool InstallPrinter(const std::u16string& name, const PrinterSetup& setup) {

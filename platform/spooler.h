@@ -77,20 +77,22 @@ QLPR_EXPORT BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, BYTE* buffer, D
 // Returns ERROR_SUCCESS, ERROR_FILE_NOT_FOUND for a missing value, or
 // ERROR_MORE_DATA (nothing copied) when `size` is below the value's size;
 // `needed` always receives the value's size when the value exists.
-QLPR_EXPORT DWORD WINAPI GetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD* type,
-                                         BYTE* data, DWORD size, DWORD* needed);
+QLPR_EXPORT DWORD WINAPI GetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD* type, BYTE* data,
+                                         DWORD size, DWORD* needed);
 QLPR_EXPORT DWORD WINAPI SetPrinterDataW(HANDLE printer, LPCWSTR valueName, DWORD type,
                                          const BYTE* data, DWORD size);
 QLPR_EXPORT DWORD WINAPI DeletePrinterDataW(HANDLE printer, LPCWSTR valueName);
 
 // A job of the printer: StartDocPrinterW opens the printer's job output
-// ("Output": a file, which is truncated, a device node, or "-" for standard
+// ("Output": a file, which is truncated, a device node, a FIFO or a socket,
+// written in place as OpenOutputInPlace opens them, or "-" for standard
 // output), or the document's pOutputFile when it names one (printing to a
-// file, the printer's output unchanged); WritePrinter appends to it, EndDocPrinter closes it. Only level 1
-// is taken; the job id returned is positive and differs from those of the
-// other processes printing at the time. WritePrinter without a started
-// job fails with ERROR_SPL_NO_STARTDOC; a write that cannot be completed
-// fails with the system's error and *written tells how much went out.
+// file, the printer's output unchanged); WritePrinter appends to it,
+// EndDocPrinter closes it. Only level 1 is taken; the job id returned is
+// positive and differs from those of the other processes printing at the
+// time. WritePrinter without a started job fails with
+// ERROR_SPL_NO_STARTDOC; a write that cannot be completed fails with the
+// system's error and *written tells how much went out.
 QLPR_EXPORT DWORD WINAPI StartDocPrinterW(HANDLE printer, DWORD level, BYTE* docInfo);
 QLPR_EXPORT BOOL WINAPI WritePrinter(HANDLE printer, const void* bytes, DWORD count,
                                      DWORD* written);
@@ -129,5 +131,14 @@ QLPR_EXPORT bool InstallPrinter(const std::u16string& name, const PrinterSetup& 
 QLPR_EXPORT std::optional<PrinterSetup> ReadPrinterSetup(const std::u16string& name);
 // Folder of the printer NAME (empty for an empty name).
 QLPR_EXPORT std::filesystem::path PrinterFolder(const std::u16string& name);
+
+// Opens an output that is written where it stands, never created, replaced
+// or truncated: a device node (a printer port, a terminal) is opened, a
+// socket is connected to, a FIFO is opened once a reader has it open. With
+// `waiting`, a FIFO without a reader is announced through it before the
+// open waits for one (as a shell's redirection waits); without, the open
+// just waits. -1 with errno set on failure. Job outputs that exist as
+// such nodes are opened this way.
+QLPR_EXPORT int OpenOutputInPlace(const std::string& path, void (*waiting)(const char* path));
 
 }  // namespace platform

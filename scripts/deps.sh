@@ -6,7 +6,7 @@ packages=(
     cmake make g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libzint-dev
-    libcairo2-dev libpng-dev nlohmann-json3-dev
+    libcairo2-dev libpng-dev libjpeg62-turbo-dev nlohmann-json3-dev
     fonts-dejavu-core hyperfine
 )
 

@@ -48,24 +48,14 @@ long long ReadFully(int fd, std::span<unsigned char> bytes) {
 }
 
 bool WriteFully(int fd, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
+    return WriteToDescriptor(fd, std::span(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                           bytes.size())) == bytes.size();
 }
 
-}  // namespace
-
-std::optional<std::vector<unsigned char>> ReadWholeFile(const std::filesystem::path& path,
-                                                        std::size_t limit) {
-    const FileDescriptor file(OpenForReading(path));
+// Everything left to read from `fd`, at most `limit` bytes.
+std::optional<std::vector<unsigned char>> ReadToEnd(int fd, std::size_t limit) {
     struct stat info {};
-    if (file.get() < 0 || fstat(file.get(), &info) != 0 || S_ISDIR(info.st_mode))
-        return std::nullopt;
+    if (fd < 0 || fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
     // A regular file's size is known (one byte more shows the end in one
     // read); pipes and devices are read in growing blocks.
     const std::size_t expected = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) : 0;
@@ -77,7 +67,7 @@ std::optional<std::vector<unsigned char>> ReadWholeFile(const std::filesystem::p
             if (filled > limit) return std::nullopt;
             bytes.resize(filled + std::max<std::size_t>(filled, 65536));
         }
-        const long long got = ReadFully(file.get(), std::span(bytes).subspan(filled));
+        const long long got = ReadFully(fd, std::span(bytes).subspan(filled));
         if (got < 0) return std::nullopt;
         filled += static_cast<std::size_t>(got);
         if (filled < bytes.size()) break;  // the file ended
@@ -85,6 +75,18 @@ std::optional<std::vector<unsigned char>> ReadWholeFile(const std::filesystem::p
     if (filled > limit) return std::nullopt;
     bytes.resize(filled);
     return bytes;
+}
+
+}  // namespace
+
+std::optional<std::vector<unsigned char>> ReadWholeFile(const std::filesystem::path& path,
+                                                        std::size_t limit) {
+    const FileDescriptor file(OpenForReading(path));
+    return ReadToEnd(file.get(), limit);
+}
+
+std::optional<std::vector<unsigned char>> ReadStandardInput(std::size_t limit) {
+    return ReadToEnd(STDIN_FILENO, limit);
 }
 
 std::optional<std::vector<unsigned char>> ReadStreamFile(const std::string& path,
@@ -111,6 +113,30 @@ bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {
     } while (fd < 0 && errno == EINTR);
     const FileDescriptor file(fd);
     return fd >= 0 && WriteFully(fd, bytes);
+}
+
+OutputNode OutputNodeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return OutputNode::File;
+    if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))
+        return OutputNode::Stream;
+    if (S_ISBLK(info.st_mode)) return OutputNode::BlockDevice;
+    return OutputNode::File;
+}
+
+std::size_t WriteToDescriptor(int fd, std::span<const unsigned char> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote < 0) break;
+        if (wrote == 0) {
+            errno = EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return done;
 }
 
 void PrintOut(std::string_view text) {

@@ -1,11 +1,15 @@
 #include "tools/image_files.h"
 
 #include <png.h>
+// jpeglib.h needs FILE declared first.
+#include <jerror.h>
+#include <jpeglib.h>
 
 #include <algorithm>
 #include <array>
 #include <csetjmp>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "host/surface_format.h"
@@ -14,10 +18,6 @@
 
 namespace qlpr {
 namespace {
-
-// A plain any-map spends a few characters on every sample, so its file is
-// allowed well beyond the pixel limit.
-constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t{1} << 30;
 
 constexpr ULONG kWhite = 0xFFFFFF;
 constexpr ULONG kBlack = 0x000000;
@@ -552,6 +552,116 @@ bool ReadPng(png_structp png, png_infop info, DecodedImage* image, std::vector<p
     return true;
 }
 
+// ---- JPEG --------------------------------------------------------------
+
+// Warnings about damaged or missing pixel data end the decoding: libjpeg
+// would go on and print grey or garbage where the data is bad. Other
+// warnings (an unknown JFIF revision, stray bytes between markers) leave
+// the pixels whole and are let pass.
+constexpr int kFatalJpegWarnings[] = {JWRN_JPEG_EOF, JWRN_HIT_MARKER, JWRN_MUST_RESYNC,
+                                      JWRN_HUFF_BAD_CODE};
+
+// A progressive file may hold any number of scans, each a pass over the
+// whole image; far more than any encoder writes is refused.
+constexpr int kMaxJpegScans = 1000;
+
+// libjpeg's error manager, with the way back to the decoder: an error
+// never ends the process, it returns to the setjmp in ReadJpeg.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    jpeg_progress_mgr progress;
+    std::jmp_buf back;
+    char message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void FailJpeg(j_common_ptr info, const char* message) {
+    auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+    std::snprintf(errors->message, sizeof errors->message, "%s", message);
+    std::longjmp(errors->back, 1);
+}
+
+[[noreturn]] void OnJpegError(j_common_ptr info) {
+    char message[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, message);
+    FailJpeg(info, message);
+}
+
+// Trace messages and harmless warnings go nowhere (libjpeg would print
+// them on standard error).
+void OnJpegMessage(j_common_ptr info, int level) {
+    if (level >= 0) return;
+    const int code = info->err->msg_code;
+    if (std::find(std::begin(kFatalJpegWarnings), std::end(kFatalJpegWarnings), code) !=
+        std::end(kFatalJpegWarnings))
+        OnJpegError(info);
+}
+
+void OnJpegProgress(j_common_ptr info) {
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxJpegScans)
+        FailJpeg(info, "too many scans");
+}
+
+// Grey files stay one byte a pixel; colour files become blue, green, red;
+// CMYK and YCCK files come out as CMYK and are turned into colour here.
+ULONG ChooseJpegOutput(jpeg_decompress_struct* decoder) {
+    switch (decoder->jpeg_color_space) {
+        case JCS_GRAYSCALE:
+            decoder->out_color_space = JCS_GRAYSCALE;
+            return BMF_8BPP;
+        case JCS_CMYK:
+        case JCS_YCCK:
+            decoder->out_color_space = JCS_CMYK;
+            return BMF_24BPP;
+        default:
+            decoder->out_color_space = JCS_EXT_BGR;
+            return BMF_24BPP;
+    }
+}
+
+// Files with an Adobe marker (those that Adobe's programs write) store
+// CMYK inverted, 255 meaning no ink; others store the ink itself.
+void CmykRowToColour(const BYTE* cmyk, BYTE* bgr, LONG width, bool inverted) {
+    for (LONG x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        const unsigned key = inverted ? cmyk[3] : 255u - cmyk[3];
+        for (int c = 0; c < 3; ++c) {
+            const unsigned ink = inverted ? cmyk[c] : 255u - cmyk[c];
+            bgr[2 - c] = static_cast<BYTE>((ink * key + 127) / 255);  // C, M, Y: red, green, blue
+        }
+    }
+}
+
+// As ReadPng: what lives past the setjmp is in the caller's frame.
+bool ReadJpeg(jpeg_decompress_struct* decoder, JpegErrors* errors, std::span<const BYTE> file,
+              DecodedImage* image, std::vector<BYTE>* cmykRow, std::string* sizeError) {
+    if (setjmp(errors->back)) return false;
+    jpeg_create_decompress(decoder);
+    decoder->progress = &errors->progress;
+    jpeg_mem_src(decoder, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(decoder, TRUE);
+    const ULONG format = ChooseJpegOutput(decoder);
+    if (!SetSize(image, decoder->image_width, decoder->image_height, format, sizeError))
+        return false;
+    jpeg_start_decompress(decoder);
+    if (!Allocate(image, decoder->output_width, decoder->output_height, format, sizeError))
+        return false;
+    const bool cmyk = decoder->out_color_space == JCS_CMYK;
+    if (cmyk) cmykRow->resize(std::size_t{4} * decoder->output_width);
+    while (decoder->output_scanline < decoder->output_height) {
+        BYTE* row = Row(*image, static_cast<LONG>(decoder->output_scanline));
+        JSAMPROW target = cmyk ? cmykRow->data() : row;
+        if (jpeg_read_scanlines(decoder, &target, 1) != 1)
+            FailJpeg(reinterpret_cast<j_common_ptr>(decoder), "the file ends early");
+        if (cmyk) CmykRowToColour(cmykRow->data(), row, image->width, decoder->saw_Adobe_marker);
+    }
+    jpeg_finish_decompress(decoder);
+    if (format == BMF_8BPP) image->palette = GreyPalette();
+    return true;
+}
+
+bool IsJpeg(std::span<const BYTE> file) {
+    return file.size() >= 3 && file[0] == 0xFF && file[1] == 0xD8 && file[2] == 0xFF;
+}
+
 }  // namespace
 
 std::size_t PaddedRowBytes(ULONG format, LONG width) {
@@ -710,6 +820,75 @@ std::optional<DecodedImage> DecodePng(std::span<const BYTE> file, std::string* e
     return std::nullopt;
 }
 
+std::optional<DecodedImage> DecodeJpeg(std::span<const BYTE> file, std::string* error) {
+    if (!IsJpeg(file)) {
+        *error = "not a JPEG file";
+        return std::nullopt;
+    }
+    JpegErrors errors{};
+    jpeg_decompress_struct decoder{};
+    decoder.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = OnJpegError;
+    errors.manager.emit_message = OnJpegMessage;
+    errors.progress.progress_monitor = OnJpegProgress;
+    DecodedImage image;
+    std::vector<BYTE> cmykRow;
+    std::string sizeError;
+    const bool read = ReadJpeg(&decoder, &errors, file, &image, &cmykRow, &sizeError);
+    jpeg_destroy_decompress(&decoder);
+    if (read) return image;
+    *error = !sizeError.empty() ? sizeError : std::string("bad JPEG: ") + errors.message;
+    return std::nullopt;
+}
+
+namespace {
+
+// The formats by their first bytes. Decoders given the file's own buffer
+// may take it over for the image.
+struct ImageFormat {
+    bool (*matches)(std::span<const BYTE> file);
+    std::optional<DecodedImage> (*decode)(std::span<const BYTE> file, host::PixelBytes* buffer,
+                                          std::string* error);
+};
+
+constexpr ImageFormat kImageFormats[] = {
+    {[](std::span<const BYTE> file) {
+         return file.size() >= 8 && png_sig_cmp(file.data(), 0, 8) == 0;
+     },
+     [](std::span<const BYTE> file, host::PixelBytes*, std::string* error) {
+         return DecodePng(file, error);
+     }},
+    {IsJpeg, [](std::span<const BYTE> file, host::PixelBytes*,
+                std::string* error) { return DecodeJpeg(file, error); }},
+    {[](std::span<const BYTE> file) {
+         return file.size() >= 2 && file[0] == 'B' && file[1] == 'M';
+     },
+     [](std::span<const BYTE> file, host::PixelBytes* buffer, std::string* error) {
+         return DecodeBmp(file, buffer, error);
+     }},
+    {[](std::span<const BYTE> file) {
+         return file.size() >= 2 && file[0] == 'P' && file[1] >= '1' && file[1] <= '6';
+     },
+     [](std::span<const BYTE> file, host::PixelBytes* buffer, std::string* error) {
+         return DecodePnm(file, buffer, error);
+     }},
+};
+
+std::optional<DecodedImage> DecodeByContent(std::span<const BYTE> file, host::PixelBytes* buffer,
+                                            std::string* error) {
+    for (const ImageFormat& format : kImageFormats) {
+        if (format.matches(file)) return format.decode(file, buffer, error);
+    }
+    *error = "not a PNG, JPEG, BMP, PBM, PGM or PPM image";
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DecodedImage> DecodeImageFile(std::span<const BYTE> file, std::string* error) {
+    return DecodeByContent(file, nullptr, error);
+}
+
 std::optional<DecodedImage> LoadImageFile(const std::filesystem::path& path, std::string* error) {
     std::error_code failure;
     const std::uintmax_t size = std::filesystem::file_size(path, failure);
@@ -717,7 +896,7 @@ std::optional<DecodedImage> LoadImageFile(const std::filesystem::path& path, std
         *error = "cannot read " + path.string();
         return std::nullopt;
     }
-    if (size > kMaxFileBytes) {
+    if (size > kMaxImageFileBytes) {
         *error = path.string() + ": the file is too large";
         return std::nullopt;
     }
@@ -726,18 +905,8 @@ std::optional<DecodedImage> LoadImageFile(const std::filesystem::path& path, std
         *error = "cannot read " + path.string();
         return std::nullopt;
     }
-    const std::span<const BYTE> file(buffer);
     std::string why;
-    std::optional<DecodedImage> image;
-    if (file.size() >= 8 && png_sig_cmp(file.data(), 0, 8) == 0) {
-        image = DecodePng(file, &why);
-    } else if (file.size() >= 2 && file[0] == 'B' && file[1] == 'M') {
-        image = DecodeBmp(file, &buffer, &why);
-    } else if (file.size() >= 2 && file[0] == 'P' && file[1] >= '1' && file[1] <= '6') {
-        image = DecodePnm(file, &buffer, &why);
-    } else {
-        why = "not a PNG, BMP, PBM, PGM or PPM image";
-    }
+    std::optional<DecodedImage> image = DecodeByContent(buffer, &buffer, &why);
     if (!image) *error = path.string() + ": " + why;
     return image;
 }

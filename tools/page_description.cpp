@@ -162,16 +162,10 @@ PageContent ImagePage(DecodedImage image, LONG fitWidth) {
     return content;
 }
 
-std::optional<PageContent> ParsePageDescription(const std::string& text,
-                                                const std::filesystem::path& folder,
-                                                std::string* error) {
-    json root;
-    try {
-        root = json::parse(text);
-    } catch (const json::parse_error& failure) {
-        *error = "not a valid page description: " + std::string(failure.what());
-        return std::nullopt;
-    }
+namespace {
+
+std::optional<PageContent> ReadDescription(const json& root, const std::filesystem::path& folder,
+                                           std::string* error) {
     if (!root.is_object()) {
         *error = "a page description is an object with \"items\"";
         return std::nullopt;
@@ -216,8 +210,56 @@ std::optional<PageContent> ParsePageDescription(const std::string& text,
     return content;
 }
 
+// Whether standard input holds a description rather than an image: its
+// first byte after blanks opens an object. No image format starts so.
+bool HoldsDescription(std::span<const unsigned char> bytes) {
+    for (unsigned char c : bytes) {
+        if (c == '{') return true;
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
+    }
+    return false;
+}
+
+// "-": an image or a description, told apart by their bytes; a
+// description's file names are relative to the working folder.
+std::optional<PageContent> LoadStandardInput(LONG fitWidth, std::string* error) {
+    std::optional<std::vector<unsigned char>> bytes = ReadStandardInput(kMaxImageFileBytes);
+    if (!bytes) {
+        *error = "cannot read standard input (or it holds more than 1 GiB)";
+        return std::nullopt;
+    }
+    std::string why;
+    std::optional<PageContent> content;
+    if (!HoldsDescription(*bytes)) {
+        std::optional<DecodedImage> image = DecodeImageFile(*bytes, &why);
+        if (image) content = ImagePage(std::move(*image), fitWidth);
+    } else if (bytes->size() > kMaxDescriptionBytes) {
+        why = "a page description is at most 16 MiB";
+    } else {
+        content = ParsePageDescription(std::string(bytes->begin(), bytes->end()), {}, &why);
+    }
+    if (!content) *error = "standard input: " + why;
+    return content;
+}
+
+}  // namespace
+
+// Every error of the JSON library (a number beyond a double, a value of an
+// unexpected type) ends here as the description's one error line.
+std::optional<PageContent> ParsePageDescription(const std::string& text,
+                                                const std::filesystem::path& folder,
+                                                std::string* error) {
+    try {
+        return ReadDescription(json::parse(text), folder, error);
+    } catch (const json::exception& failure) {
+        *error = "not a valid page description: " + std::string(failure.what());
+        return std::nullopt;
+    }
+}
+
 std::optional<PageContent> LoadPage(const std::filesystem::path& input, LONG fitWidth,
                                     std::string* error) {
+    if (input == kStandardInput) return LoadStandardInput(fitWidth, error);
     if (input.extension() != ".json") {
         std::optional<DecodedImage> image = LoadImageFile(input, error);
         if (!image) return std::nullopt;

@@ -11,7 +11,8 @@
 // An image's "width" and "height" are optional: with both it is scaled to
 // them, with one the other follows its aspect, with none it is printed one
 // pixel to one dot. A rectangle's colour defaults to black. File names are
-// relative to the description's folder.
+// relative to the description's folder (the working folder for a
+// description read from standard input).
 #pragma once
 
 #include <filesystem>
@@ -46,8 +47,13 @@ std::optional<PageContent> ParsePageDescription(const std::string& text,
                                                 const std::filesystem::path& folder,
                                                 std::string* error);
 
+// The input that names standard input.
+inline constexpr char kStandardInput[] = "-";
+
 // A page from an input file: a description when its name ends in .json,
-// else an image. Errors name the file.
+// else an image. Standard input (kStandardInput) is a description when its
+// first byte after blanks is '{', its file names relative to the working
+// folder, else an image. Errors name the file.
 std::optional<PageContent> LoadPage(const std::filesystem::path& input, LONG fitWidth,
                                     std::string* error);
 

@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/device_instance.h"
@@ -41,13 +43,18 @@ std::string PrintHelp() {
            "\n"
            "Prints every INPUT as one page through the printer driver, as an application\n"
            "printing to the default printer \"QLPR Receipt 80\" would. An INPUT is an image\n"
-           "(PNG, BMP, PBM, PGM or PPM), placed at the top left one pixel to one dot, or a\n"
-           "page description (.json: images and filled rectangles in dots, see README.md).\n"
-           "A page taller than the paper is printed on a user paper long enough for it,\n"
-           "unless the paper is chosen by --paper or --set.\n"
+           "(PNG, JPEG, BMP, PBM, PGM or PPM, told by its contents), placed at the top left\n"
+           "one pixel to one dot, or a page description (.json: images and filled\n"
+           "rectangles in dots, see README.md). - reads standard input once: a page\n"
+           "description when it starts with {, its files relative to the working folder,\n"
+           "else an image. A page taller than the paper is printed on a user paper long\n"
+           "enough for it, unless the paper is chosen by --paper or --set.\n"
            "\n"
-           "  -o OUT                 the job's output: a file, or - for standard output\n"
-           "                         (default: " +
+           "  -o OUT                 the job's output: a file, replaced whole when the job\n"
+           "                         succeeded; a device (/dev/usb/lp0, a terminal), FIFO\n"
+           "                         or socket, written in place once the whole job was\n"
+           "                         rendered (a FIFO waits for its reader); or - for\n"
+           "                         standard output (default: " +
            DefaultOutputFile().string() +
            ")\n"
            "  --data FILE            the printer's INI data file (default: the embedded\n"
@@ -75,13 +82,17 @@ std::string PrintHelp() {
            "  --skip-blank none|top|bottom|both\n"
            "                         leave out blank rows at the page's top or bottom\n"
            "  --bitmap-output        every page becomes a bitmap file in the job\n"
-           "  --own-rendering        the driver draws the page with its own engine\n"
+           "  --own-rendering        the driver draws the page with its own engine, which\n"
+           "                         does not halftone: at one bit per pixel every pixel\n"
+           "                         that is not white prints black\n"
            "  --set NAME=VALUE       any device mode field, by the name qlpr info shows\n"
            "  --help                 this text\n"
            "\n"
            "The printer lives under $QLPR_ROOT (default $XDG_STATE_HOME/qlpr or\n"
            "~/.local/state/qlpr). Progress and a summary go to standard error. Exit status\n"
-           "0, or 1 with one line on standard error and no output file.\n";
+           "0, or 1 with one line on standard error and no output file; a device or FIFO\n"
+           "is sent nothing by a failed job, but bytes sent before its write failed\n"
+           "cannot be taken back.\n";
 }
 
 using Clock = std::chrono::steady_clock;
@@ -104,8 +115,9 @@ class PhaseTimer {
     Clock::time_point last_;
 };
 
-// The job is written to a file beside its destination and renamed onto it
-// only when the whole job succeeded; otherwise the file goes.
+// The job is written to a file beside its destination (a regular file, or
+// a name not yet taken) and renamed onto it only when the whole job
+// succeeded; otherwise the file goes.
 class TemporaryOutput {
   public:
     static std::optional<TemporaryOutput> Create(const std::filesystem::path& destination,
@@ -239,20 +251,66 @@ bool DataFileHasPaper(const std::filesystem::path& dataFile, long code) {
     return false;
 }
 
-bool CopyToStandardOutput(const std::vector<BYTE>& stream, std::string* error) {
-    std::size_t done = 0;
-    while (done < stream.size()) {
-        const ssize_t wrote = write(STDOUT_FILENO, stream.data() + done, stream.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) {
-            *error =
-                std::string("cannot write the job to standard output: ") + std::strerror(errno);
+void AnnounceWaitForReader(const char* path) {
+    PrintError("qlpr: waiting for a reader of " + std::string(path) + "\n");
+}
+
+// An output written where it stands: standard output, or a device, FIFO
+// or socket opened in place (never created, replaced or removed). It is
+// opened before the job runs, so that a printer that is not there fails
+// the job before anything is rendered, and it gets the finished job: a job
+// that fails sends nothing. A write that fails midway has sent what it
+// sent; a printer cannot be made to take bytes back.
+class StreamOutput {
+  public:
+    static StreamOutput StandardOutput() {
+        return StreamOutput(STDOUT_FILENO, false, "standard output");
+    }
+    static std::optional<StreamOutput> Open(const std::string& path, std::string* error) {
+        const int fd = platform::OpenOutputInPlace(path, AnnounceWaitForReader);
+        if (fd < 0) {
+            *error = "cannot write " + path + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        // A reader that goes away fails the write with a message rather
+        // than ending qlpr without one.
+        std::signal(SIGPIPE, SIG_IGN);
+        return StreamOutput(fd, true, path);
+    }
+    StreamOutput(StreamOutput&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1)), owned_(other.owned_), name_(std::move(other.name_)) {}
+    StreamOutput& operator=(StreamOutput&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        std::swap(owned_, other.owned_);
+        std::swap(name_, other.name_);
+        return *this;
+    }
+    ~StreamOutput() {
+        if (owned_ && fd_ >= 0) close(fd_);
+    }
+
+    bool Send(const std::vector<BYTE>& job, std::string* error) {
+        const std::size_t sent = WriteToDescriptor(fd_, job);
+        if (sent < job.size()) {
+            *error = "cannot write the job to " + name_ + ": " + std::strerror(errno) + " (" +
+                     std::to_string(sent) + " of " + std::to_string(job.size()) +
+                     " bytes were sent)";
             return false;
         }
-        done += static_cast<std::size_t>(wrote);
+        if (owned_ && close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
+            *error = "cannot write the job to " + name_ + ": " + std::strerror(errno);
+            return false;
+        }
+        return true;
     }
-    return true;
-}
+
+  private:
+    StreamOutput(int fd, bool owned, std::string name)
+        : fd_(fd), owned_(owned), name_(std::move(name)) {}
+    int fd_;
+    bool owned_;
+    std::string name_;
+};
 
 bool WritePreview(const std::vector<BYTE>& stream, int lineBytes, const std::string& path,
                   std::string* error) {
@@ -394,7 +452,8 @@ int PrintCommand(const std::vector<std::string>& args) {
         return 0;
     }
     for (const std::string& input : options->inputs) {
-        if (!std::filesystem::is_regular_file(input)) return Fail("cannot read " + input);
+        if (input != kStandardInput && !std::filesystem::is_regular_file(input))
+            return Fail("cannot read " + input);
     }
     // About what a job's device instances, font tables, symbols and
     // encoder take from the heap.
@@ -410,7 +469,18 @@ int PrintCommand(const std::vector<std::string>& args) {
     // shows as the output that cannot be written.
     std::error_code ignored;
     std::filesystem::create_directories(DefaultOutputFile().parent_path(), ignored);
-    std::optional<TemporaryOutput> output = TemporaryOutput::Create(destination, &error);
+    std::optional<StreamOutput> stream;
+    if (toStandardOutput) {
+        stream = StreamOutput::StandardOutput();
+    } else if (const OutputNode node = OutputNodeOf(destination); node == OutputNode::BlockDevice) {
+        return Fail("cannot write " + destination.string() + ": a block device is not a printer");
+    } else if (node == OutputNode::Stream) {
+        stream = StreamOutput::Open(destination.string(), &error);
+        if (!stream) return Fail(error);
+    }
+    // A job for a stream is rendered into a file of the printer's folder first.
+    const std::filesystem::path jobFile = stream ? DefaultOutputFile() : destination;
+    std::optional<TemporaryOutput> output = TemporaryOutput::Create(jobFile, &error);
     if (!output) return Fail(error);
     const std::optional<std::filesystem::path> dataFile = SetUpDefaultPrinter(data, &error);
     if (!dataFile) return Fail(error);
@@ -428,14 +498,14 @@ int PrintCommand(const std::vector<std::string>& args) {
     std::error_code failure;
     const std::uintmax_t bytes = std::filesystem::file_size(output->path(), failure);
     if (failure) return Fail("cannot read the job back from " + output->path().string());
-    if (options->preview || toStandardOutput) {
-        std::optional<std::vector<BYTE>> stream = ReadWholeFile(output->path());
-        if (!stream) return Fail("cannot read the job back from " + output->path().string());
-        if (options->preview && !WritePreview(*stream, lineBytes, *options->preview, &error))
+    if (options->preview || stream) {
+        std::optional<std::vector<BYTE>> job = ReadWholeFile(output->path());
+        if (!job) return Fail("cannot read the job back from " + output->path().string());
+        if (options->preview && !WritePreview(*job, lineBytes, *options->preview, &error))
             return Fail(error);
-        if (toStandardOutput && !CopyToStandardOutput(*stream, &error)) return Fail(error);
+        if (stream && !stream->Send(*job, &error)) return Fail(error);
     }
-    if (!toStandardOutput && !output->MoveTo(destination, &error)) return Fail(error);
+    if (!stream && !output->MoveTo(destination, &error)) return Fail(error);
     timer.Mark("finish");
     PrintError(Summary(options->inputs.size(), static_cast<std::size_t>(bytes), start));
     return 0;

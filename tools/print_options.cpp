@@ -303,6 +303,10 @@ std::optional<PrintOptions> ParsePrintOptions(const std::vector<std::string>& ar
         *error = "print needs at least one image or page description (see qlpr print --help)";
         return std::nullopt;
     }
+    if (std::count(options.inputs.begin(), options.inputs.end(), "-") > 1) {
+        *error = "standard input (-) can be read only once";
+        return std::nullopt;
+    }
     return options;
 }
 

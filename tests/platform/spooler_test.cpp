@@ -16,9 +16,10 @@
 
 #include "platform/files.h"
 #include "platform/last_error.h"
-#include "platform/wide.h"
 #include "platform/registry.h"
+#include "platform/wide.h"
 #include "platform_test_util.h"
+#include "stream_nodes.h"
 #include "test_support.h"
 
 namespace {
@@ -378,6 +379,35 @@ TEST_F(SpoolerJobTest, ADeviceOutputAndAReaderThatGoesAway) {
     sigpending(&pending);
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);  // nothing left to strike later
     EXPECT_TRUE(EndDocPrinter(printer_));
+}
+
+// A socket is connected to and a terminal opened where it stands; the far
+// end gets the job and the node stays what it was.
+TEST_F(SpoolerJobTest, SocketsAndTerminalsAreWrittenInPlace) {
+    const auto socket = root_.path() / "printer.sock";
+    auto server = testsupport::StreamReceiver::Socket(socket);
+    UseOutput(socket.string());
+    ASSERT_GT(StartJob(), 0u);
+    ASSERT_TRUE(Write(std::string("\x1B@ticket\0", 9)));
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    EXPECT_EQ(server.Received(), std::string("\x1B@ticket\0", 9));
+    EXPECT_EQ(testsupport::NodeType(socket), S_IFSOCK);
+
+    testsupport::PseudoTerminal terminal;
+    ASSERT_TRUE(terminal.ready());
+    UseOutput(terminal.path().string());
+    ASSERT_GT(StartJob(), 0u);
+    ASSERT_TRUE(Write("line\n\x1B"));
+    ASSERT_TRUE(EndDocPrinter(printer_));
+    EXPECT_EQ(terminal.Read(6), "line\n\x1B");
+    EXPECT_EQ(testsupport::NodeType(terminal.path()), S_IFCHR);
+
+    // Nobody listening: the job does not start.
+    const auto deaf = root_.path() / "deaf.sock";
+    { auto gone = testsupport::StreamReceiver::Socket(deaf); }
+    UseOutput(deaf.string());
+    EXPECT_EQ(StartJob(), 0u);
+    EXPECT_EQ(testsupport::NodeType(deaf), S_IFSOCK);
 }
 
 TEST_F(SpoolerJobTest, StandardOutputIsWrittenAndStaysOpen) {

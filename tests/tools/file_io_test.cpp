@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "stream_nodes.h"
 #include "test_support.h"
 
 namespace {
@@ -76,6 +77,33 @@ TEST(FileIo, APipeIsReadToItsEnd) {
     const std::optional<Bytes> read = qlpr::ReadWholeFile(fifo);
     writer.join();
     EXPECT_EQ(read, bytes);
+}
+
+// Devices, FIFOs and sockets are written in place; regular files, folders
+// and free names are replaced whole; disks are no output. Links are followed.
+TEST(FileIo, OutputsAreToldByWhatTheyName) {
+    testsupport::ScopedStoreRoot root;
+    const fs::path fifo = root.path() / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto socket = testsupport::StreamReceiver::Socket(root.path() / "socket");
+    ASSERT_TRUE(qlpr::WriteWholeFile(root.path() / "file", "x"));
+    fs::create_symlink("/dev/null", root.path() / "link");
+    const std::pair<fs::path, qlpr::OutputNode> kNodes[] = {
+        {"/dev/null", qlpr::OutputNode::Stream},
+        {root.path() / "link", qlpr::OutputNode::Stream},
+        {fifo, qlpr::OutputNode::Stream},
+        {root.path() / "socket", qlpr::OutputNode::Stream},
+        {root.path() / "file", qlpr::OutputNode::File},
+        {root.path(), qlpr::OutputNode::File},
+        {root.path() / "missing", qlpr::OutputNode::File},
+    };
+    for (const auto& [path, node] : kNodes) EXPECT_EQ(qlpr::OutputNodeOf(path), node) << path;
+    for (const auto& entry : fs::directory_iterator("/dev")) {
+        if (entry.is_block_file()) {
+            EXPECT_EQ(qlpr::OutputNodeOf(entry.path()), qlpr::OutputNode::BlockDevice);
+            break;
+        }
+    }
 }
 
 }  // namespace

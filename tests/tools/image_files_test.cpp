@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/winddi.h"
+#include "jpeg_files.h"
 #include "test_support.h"
 
 namespace {
@@ -418,6 +419,91 @@ TEST(PngDecoder, RefusesDamagedAndHostileFiles) {
     }
 }
 
+// ---- JPEG --------------------------------------------------------------
+
+Bytes FromString(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+// `count` pixels of `components` samples, all `pixel`.
+std::vector<unsigned char> Solid(std::vector<unsigned char> pixel, std::size_t count) {
+    std::vector<unsigned char> rows;
+    for (std::size_t i = 0; i < count; ++i) rows.insert(rows.end(), pixel.begin(), pixel.end());
+    return rows;
+}
+
+// Grey files keep one byte a pixel with the grey palette, as a grey PNG
+// does; colour files, baseline or progressive, and CMYK files become blue,
+// green, red.
+TEST(JpegDecoder, GreyColourAndCmykFilesBecomeTheEngineFormats) {
+    std::vector<unsigned char> ramp(8 * 8);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<unsigned char>(i * 4);
+    std::string error;
+    auto grey = qlpr::DecodeJpeg(FromString(testsupport::MakeJpeg({8, 8, 1, ramp})), &error);
+    ASSERT_TRUE(grey) << error;
+    EXPECT_EQ(grey->format, BMF_8BPP);
+    EXPECT_EQ(grey->width, 8);
+    EXPECT_EQ(grey->height, 8);
+    EXPECT_EQ(grey->stride, 8);
+    ASSERT_EQ(grey->palette.size(), 256u);
+    EXPECT_EQ(grey->palette[0x80], 0x808080u);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        EXPECT_NEAR(grey->bits[i], ramp[i], 2) << "pixel " << i;
+
+    const struct {
+        const char* name;
+        testsupport::JpegLayout layout;
+    } kColour[] = {
+        {"baseline", {6, 5, 3, Solid({255, 128, 0}, 30)}},
+        {"progressive", {6, 5, 3, Solid({255, 128, 0}, 30), true}},
+        // Stored inverted (an Adobe file): no cyan, half magenta, all yellow, no black.
+        {"CMYK", {6, 5, 4, Solid({255, 128, 0, 255}, 30)}},
+    };
+    for (const auto& [name, layout] : kColour) {
+        auto image = qlpr::DecodeJpeg(FromString(testsupport::MakeJpeg(layout)), &error);
+        ASSERT_TRUE(image) << name << ": " << error;
+        EXPECT_EQ(image->format, BMF_24BPP) << name;
+        EXPECT_EQ(image->stride, 20) << name;  // 18 bytes, padded
+        for (LONG y = 0; y < 5; ++y) {
+            const BYTE* last = image->bits.data() + y * image->stride + 15;
+            EXPECT_NEAR(last[0], 0, 3) << name;  // blue
+            EXPECT_NEAR(last[1], 128, 3) << name;
+            EXPECT_NEAR(last[2], 255, 3) << name;  // red
+        }
+    }
+}
+
+TEST(JpegDecoder, RefusesDamagedAndHostileFiles) {
+    std::vector<unsigned char> noise(64 * 64 * 3);
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<unsigned char>(i * 97);
+    const std::string good = testsupport::MakeJpeg({64, 64, 3, noise});
+    std::string error;
+    ASSERT_TRUE(qlpr::DecodeJpeg(FromString(good), &error)) << error;
+    const std::size_t frame = good.find("\xff\xc0");  // precision, height, width follow
+    ASSERT_NE(frame, std::string::npos);
+    const auto withFrame = [&](std::size_t at, const std::string& bytes) {
+        std::string file = good;
+        file.replace(frame + at, bytes.size(), bytes);
+        return file;
+    };
+    const std::pair<const char*, std::string> kBad[] = {
+        {"truncated pixels", good.substr(0, good.size() / 2)},
+        {"truncated header", good.substr(0, frame + 6)},
+        {"only the start", "\xff\xd8\xff"},
+        {"bad precision", withFrame(4, "\x63")},
+        {"absurd size", withFrame(5, "\xff\xff\xff\xff")},
+        {"too many pixels", withFrame(5, std::string("\x40\x00\x40\x00", 4))},
+        {"no pixels", withFrame(5, std::string("\x00\x00\x00\x40", 4))},
+        {"not JPEG", "\xff\xd9\xff"},
+    };
+    for (const auto& [name, file] : kBad) {
+        std::string why;
+        EXPECT_FALSE(qlpr::DecodeJpeg(FromString(file), &why)) << name;
+        EXPECT_FALSE(why.empty()) << name;
+        EXPECT_EQ(why.find('\n'), std::string::npos) << name << ": " << why;
+    }
+}
+
 TEST(ImageFiles, LoadsByContentAndNamesTheFileInErrors) {
     testsupport::ScopedStoreRoot folder;
     const auto pbm = folder.path() / "image.png";  // an any-map despite its name
@@ -428,6 +514,13 @@ TEST(ImageFiles, LoadsByContentAndNamesTheFileInErrors) {
     std::string error;
     auto image = qlpr::LoadImageFile(pbm, &error);
     EXPECT_TRUE(image) << error;
+    {
+        std::ofstream out(pbm, std::ios::binary);  // a JPEG, by its first bytes
+        out << testsupport::MakeJpeg({2, 1, 1, {0, 255}});
+    }
+    image = qlpr::LoadImageFile(pbm, &error);
+    ASSERT_TRUE(image) << error;
+    EXPECT_EQ(image->format, BMF_8BPP);
     {
         std::ofstream out(pbm, std::ios::binary);
         out << "GIF89a";

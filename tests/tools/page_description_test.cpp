@@ -74,6 +74,10 @@ TEST_F(PageDescription, ScalesImagesToTheGivenSizeOrKeepsTheirAspect) {
 TEST_F(PageDescription, RefusesMalformedDescriptionsWithTheItemNamed) {
     const std::pair<const char*, const char*> kBad[] = {
         {"{", "not a valid page description"},
+        // Numbers beyond a double, even where no key is known.
+        {R"({"items": [], "z": 1e400})", "not a valid page description"},
+        {R"({"items": [{"type": "rectangle", "x": -1e400, "y": 0, "width": 5, "height": 1}]})",
+         "number overflow"},
         {"[]", "an object"},
         {R"({"items": {}})", "\"items\" must be a list"},
         {R"({"items": [], "extra": 1})", "unknown key \"extra\""},

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "jpeg_files.h"
 #include "platform/spooler.h"
 #include "qlpr_run.h"
+#include "stream_nodes.h"
 
 namespace {
 
@@ -55,6 +58,14 @@ class QlprPrint : public ::testing::Test {
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_NE(run.err.find(what), std::string::npos) << arguments << " gave: " << run.err;
         EXPECT_EQ(Leftovers(inputs), std::vector<std::string>{}) << arguments;
+    }
+
+    // A 16 x 8 grey JPEG: a black block, then a white one. Flat blocks
+    // decode exactly, so it prints as the same any-map would.
+    static std::string GreyBlocksJpeg() {
+        std::vector<unsigned char> rows(16 * 8, 0);
+        for (std::size_t y = 0; y < 8; ++y) std::fill_n(rows.begin() + y * 16 + 8, 8, 255);
+        return testsupport::MakeJpeg({16, 8, 1, rows});
     }
 
     testsupport::ScopedStoreRoot root_;
@@ -132,8 +143,19 @@ TEST_F(QlprPrint, RefusesBadOptionsAndInputs) {
     Write("short.pgm", "P5 10 10 255\nabc");
     Write("bad.json", R"({"items": [{"type": "rectangle", "x": 0}]})");
     Write("text.txt", "hello");
+    // A number beyond a double, even under a key no item has.
+    Write("overflow.json", R"({"items": [{"type": "rectangle", "x": 0, "y": 0, "width": 1,
+                                          "height": 1, "z": 1e400}]})");
+    const std::string photo = GreyBlocksJpeg();
+    Write("cut.jpg", photo.substr(0, photo.size() - 40));
+    std::string huge = photo;
+    const std::size_t frame = huge.find("\xff\xc0");  // height, then width, after 5 bytes
+    ASSERT_NE(frame, std::string::npos);
+    huge.replace(frame + 5, 4, "\xfd\xe8\xfd\xe8");  // 65000 x 65000
+    Write("huge.jpg", huge);
     const std::vector<std::string> inputs = {"page.pbm",  "bad.png",  "huge.pbm",
-                                             "short.pgm", "bad.json", "text.txt"};
+                                             "short.pgm", "bad.json", "text.txt",
+                                             "cut.jpg",   "huge.jpg", "overflow.json"};
     ExpectFailure("page.pbm --frobnicate", "unknown option --frobnicate", inputs);
     ExpectFailure("page.pbm --copies 0", "--copies", inputs);
     ExpectFailure("page.pbm --set nothing=1", "no device mode field nothing", inputs);
@@ -143,7 +165,11 @@ TEST_F(QlprPrint, RefusesBadOptionsAndInputs) {
     ExpectFailure("huge.pbm", "too large", inputs);
     ExpectFailure("short.pgm", "ends early", inputs);
     ExpectFailure("bad.json", "bad.json: item 1", inputs);
-    ExpectFailure("text.txt", "not a PNG, BMP, PBM, PGM or PPM image", inputs);
+    ExpectFailure("text.txt", "text.txt: not a PNG, JPEG, BMP, PBM, PGM or PPM image", inputs);
+    ExpectFailure("overflow.json", "overflow.json: not a valid page description", inputs);
+    ExpectFailure("cut.jpg", "cut.jpg: bad JPEG", inputs);
+    ExpectFailure("huge.jpg", "huge.jpg: the image is too large", inputs);
+    ExpectFailure("- -", "standard input (-) can be read only once", inputs);
     ExpectFailure("page.pbm --data missing.ini", "no such data file", inputs);
     ExpectFailure("", "at least one", inputs);
 }
@@ -166,6 +192,81 @@ TEST_F(QlprPrint, AnOutputThatCannotBeWrittenFailsCleanly) {
     Write("broken.pbm", "P1 2 2 1");
     EXPECT_EQ(Qlpr("page.pbm broken.pbm -o kept.prn").status, 1);
     EXPECT_EQ(ReadAll(dir() / "kept.prn"), "old");
+}
+
+TEST_F(QlprPrint, JpegFilesPrintAsTheirPixels) {
+    Write("blocks.jpg", GreyBlocksJpeg());
+    std::string pgm = "P5 16 8 255\n";
+    for (int y = 0; y < 8; ++y) pgm += std::string(8, '\0') + std::string(8, '\xff');
+    Write("blocks.pgm", pgm);
+    const PrintRun jpeg = Qlpr("blocks.jpg -o jpeg.prn");
+    ASSERT_EQ(jpeg.status, 0) << jpeg.err;
+    ASSERT_EQ(Qlpr("blocks.pgm -o pgm.prn").status, 0);
+    EXPECT_EQ(ReadAll(dir() / "jpeg.prn"), ReadAll(dir() / "pgm.prn"));
+}
+
+// "-" reads standard input: an image by its bytes, or a description (its
+// first byte '{') whose files are found from the working folder.
+TEST_F(QlprPrint, StandardInputIsAnImageOrADescription) {
+    Write("page.json", R"({"items": [{"type": "image", "file": "page.pbm", "y": 3}]})");
+    ASSERT_EQ(Qlpr("page.pbm -o file.prn").status, 0);
+    ASSERT_EQ(Qlpr("page.json -o described.prn").status, 0);
+    const PrintRun image = Qlpr("- -o image.prn < page.pbm");
+    ASSERT_EQ(image.status, 0) << image.err;
+    EXPECT_EQ(ReadAll(dir() / "image.prn"), ReadAll(dir() / "file.prn"));
+    const PrintRun description = Qlpr("- -o description.prn < page.json");
+    ASSERT_EQ(description.status, 0) << description.err;
+    EXPECT_EQ(ReadAll(dir() / "description.prn"), ReadAll(dir() / "described.prn"));
+    const PrintRun text = Qlpr("- -o text.prn < /dev/null");
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(text.err.find("standard input: not a PNG"), std::string::npos) << text.err;
+}
+
+// Devices, FIFOs and sockets are written where they stand: the far end gets
+// the whole job, and the node is still what it was.
+TEST_F(QlprPrint, DevicesFifosAndSocketsAreWrittenInPlace) {
+    ASSERT_EQ(Qlpr("page.pbm -o file.prn").status, 0);
+    const std::string job = ReadAll(dir() / "file.prn");
+
+    // The FIFO's reader comes only once qlpr says it waits for one.
+    const fs::path fifo = dir() / "fifo";
+    const fs::path err = root_.path() / "stderr.txt";
+    fs::remove(err);
+    auto reader = testsupport::StreamReceiver::Fifo(fifo, [&] {
+        return ReadAll(err).find("waiting for a reader of fifo") != std::string::npos;
+    });
+    const PrintRun toFifo = Qlpr("page.pbm -o fifo");
+    EXPECT_EQ(toFifo.status, 0) << toFifo.err;
+    EXPECT_EQ(toFifo.err.rfind("qlpr: waiting for a reader of fifo\n", 0), 0u) << toFifo.err;
+    EXPECT_EQ(reader.Received(), job);
+    EXPECT_EQ(testsupport::NodeType(fifo), S_IFIFO);
+
+    const fs::path socket = dir() / "socket";
+    auto server = testsupport::StreamReceiver::Socket(socket);
+    const PrintRun toSocket = Qlpr("page.pbm -o socket");
+    EXPECT_EQ(toSocket.status, 0) << toSocket.err;
+    EXPECT_EQ(server.Received(), job);
+    EXPECT_EQ(testsupport::NodeType(socket), S_IFSOCK);
+
+    testsupport::PseudoTerminal terminal;
+    ASSERT_TRUE(terminal.ready());
+    const PrintRun toTerminal = Qlpr("page.pbm -o " + terminal.path().string());
+    EXPECT_EQ(toTerminal.status, 0) << toTerminal.err;
+    EXPECT_EQ(terminal.Read(job.size()), job);
+    EXPECT_EQ(testsupport::NodeType(terminal.path()), S_IFCHR);
+
+    // A job that fails sends nothing, and leaves the FIFO in place.
+    Write("broken.pbm", "P1 2 2 1");
+    auto second = testsupport::StreamReceiver::Fifo(fifo);
+    const PrintRun failed = Qlpr("broken.pbm -o fifo");
+    EXPECT_EQ(failed.status, 1);
+    // The error line, after the note of a wait when qlpr came before its reader.
+    const std::string note = "qlpr: waiting for a reader of fifo\n";
+    const std::string error = failed.err.substr(failed.err.rfind(note, 0) == 0 ? note.size() : 0);
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << failed.err;
+    EXPECT_NE(error.find("broken.pbm"), std::string::npos) << failed.err;
+    EXPECT_EQ(second.Received(), "");
+    EXPECT_EQ(testsupport::NodeType(fifo), S_IFIFO);
 }
 
 TEST_F(QlprPrint, ATallPageGetsAPaperLongEnough) {
