@@ -93,6 +93,13 @@ QLPR_EXPORT BOOL EngAlphaBlend(SURFOBJ* dest, SURFOBJ* source, CLIPOBJ* clip, XL
 QLPR_EXPORT ULONG CLIPOBJ_cEnumStart(CLIPOBJ* clip, BOOL all, ULONG type, ULONG direction,
                                      ULONG limit);
 QLPR_EXPORT BOOL CLIPOBJ_bEnum(CLIPOBJ* clip, ULONG bytes, ULONG* rects);
+// Path enumeration: PATHOBJ_vEnumStart begins a walk over the path's
+// figures; each PATHOBJ_bEnum fills `data` with the next figure's record
+// (its points stay valid while the path lives) and is FALSE when it handed
+// out the last (or, with no figure left, an empty record).
+QLPR_EXPORT void PATHOBJ_vEnumStart(PATHOBJ* path);
+QLPR_EXPORT BOOL PATHOBJ_bEnum(PATHOBJ* path, PATHDATA* data);
+QLPR_EXPORT void PATHOBJ_vGetBounds(PATHOBJ* path, RECTFX* bounds);
 // The target colour of source colour or index `index`.
 QLPR_EXPORT ULONG XLATEOBJ_iXlate(XLATEOBJ* xlate, ULONG index);
 // The driver's realization of a brush: made on first request through the

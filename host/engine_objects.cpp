@@ -32,6 +32,12 @@ struct EngineBrush::State {
     std::vector<std::unique_ptr<BYTE[]>> blocks;  // the driver's realization
 };
 
+struct EnginePath::State {
+    PATHOBJ object{};
+    std::vector<Figure> figures;
+    std::size_t next = 0;
+};
+
 namespace {
 
 // Objects of this engine, found by the address of the record a call gets.
@@ -68,6 +74,10 @@ Registry<Translation::State>& Translations() {
 }
 Registry<EngineBrush::State>& Brushes() {
     static auto* registry = new Registry<EngineBrush::State>;
+    return *registry;
+}
+Registry<EnginePath::State>& Paths() {
+    static auto* registry = new Registry<EnginePath::State>;
     return *registry;
 }
 
@@ -284,10 +294,39 @@ RECTL BoundsOf(const std::vector<RECTL>& rects) {
     return bounds;
 }
 
+EnginePath::EnginePath(std::vector<Figure> figures) : state_(std::make_unique<State>()) {
+    figures.erase(std::remove_if(figures.begin(), figures.end(),
+                                 [](const Figure& f) { return f.points.empty(); }),
+                  figures.end());
+    ULONG points = 0;
+    for (const Figure& figure : figures) points += static_cast<ULONG>(figure.points.size());
+    state_->object.cCurves = points;
+    state_->figures = std::move(figures);
+    Paths().Add(&state_->object, state_.get());
+}
+
+EnginePath::~EnginePath() {
+    Paths().Remove(&state_->object);
+}
+
+PATHOBJ* EnginePath::object() {
+    return &state_->object;
+}
+
+const std::vector<EnginePath::Figure>& EnginePath::figures() const {
+    return state_->figures;
+}
+
+const std::vector<EnginePath::Figure>* LookupPathFigures(const PATHOBJ* path) {
+    const EnginePath::State* state = Paths().Find(path);
+    return state == nullptr ? nullptr : &state->figures;
+}
+
 }  // namespace host
 
 using host::ClipRegion;
 using host::EngineBrush;
+using host::EnginePath;
 using host::Translation;
 
 extern "C" {
@@ -319,6 +358,39 @@ BOOL CLIPOBJ_bEnum(CLIPOBJ* clip, ULONG bytes, ULONG* rects) {
     state->next += count;
     out->c = static_cast<ULONG>(count);
     return state->next < state->rectangles.size() ? TRUE : FALSE;
+}
+
+void PATHOBJ_vEnumStart(PATHOBJ* path) {
+    if (EnginePath::State* state = host::Paths().Find(path)) state->next = 0;
+}
+
+BOOL PATHOBJ_bEnum(PATHOBJ* path, PATHDATA* data) {
+    if (data == nullptr) return FALSE;
+    *data = PATHDATA{};
+    EnginePath::State* state = host::Paths().Find(path);
+    if (state == nullptr || state->next >= state->figures.size()) return FALSE;
+    EnginePath::Figure& figure = state->figures[state->next++];
+    data->flags = PD_BEGINSUBPATH | PD_ENDSUBPATH | (figure.closed ? PD_CLOSEFIGURE : 0);
+    data->count = static_cast<ULONG>(figure.points.size());
+    data->pptfx = figure.points.data();
+    return state->next < state->figures.size() ? TRUE : FALSE;
+}
+
+void PATHOBJ_vGetBounds(PATHOBJ* path, RECTFX* bounds) {
+    if (bounds == nullptr) return;
+    *bounds = RECTFX{};
+    const EnginePath::State* state = host::Paths().Find(path);
+    if (state == nullptr || state->figures.empty()) return;
+    const POINTFIX first = state->figures.front().points.front();
+    *bounds = {first.x, first.y, first.x, first.y};
+    for (const EnginePath::Figure& figure : state->figures) {
+        for (const POINTFIX& p : figure.points) {
+            bounds->xLeft = std::min(bounds->xLeft, p.x);
+            bounds->yTop = std::min(bounds->yTop, p.y);
+            bounds->xRight = std::max(bounds->xRight, p.x);
+            bounds->yBottom = std::max(bounds->yBottom, p.y);
+        }
+    }
 }
 
 // Indices past a table translate to black (0): a short palette never makes

@@ -92,6 +92,34 @@ class QLPR_EXPORT EngineBrush {
     std::unique_ptr<State> state_;
 };
 
+// A path of figures, each a run of points in 28.4 fixed point, open or
+// closed. PATHOBJ_bEnum hands out one record per figure (figures without
+// points are left out); PATHOBJ_vGetBounds gives the smallest fixed-point
+// rectangle holding every point (all zero for an empty path).
+class QLPR_EXPORT EnginePath {
+  public:
+    struct Figure {
+        std::vector<POINTFIX> points;
+        bool closed = false;
+    };
+
+    explicit EnginePath(std::vector<Figure> figures);
+    ~EnginePath();
+    EnginePath(const EnginePath&) = delete;
+    EnginePath& operator=(const EnginePath&) = delete;
+
+    PATHOBJ* object();
+    const std::vector<Figure>& figures() const;
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+// The figures of a path this engine made; null for any other.
+QLPR_EXPORT const std::vector<EnginePath::Figure>* LookupPathFigures(const PATHOBJ* path);
+
 // The engine's own form of a brush, for its drawing services.
 struct BrushPattern {
     LONG width = 0;

@@ -277,6 +277,68 @@ struct BRUSHOBJ {
 };
 inline constexpr ULONG kPatternBrush = 0xFFFFFFFF;
 
+// Paths: points in 28.4 fixed point (FIX, 1/16 of a pixel). PATHOBJ_bEnum
+// hands out one subpath record at a time: its flags (PD_BEGINSUBPATH on the
+// first record of a figure, PD_ENDSUBPATH on its last, PD_CLOSEFIGURE when
+// the figure is closed), its point count and its points.
+using FIX = LONG;
+struct POINTFIX {
+    FIX x;
+    FIX y;
+};
+struct RECTFX {
+    FIX xLeft;
+    FIX yTop;
+    FIX xRight;
+    FIX yBottom;
+};
+struct PATHOBJ {
+    FLONG fl;
+    ULONG cCurves;
+};
+struct PATHDATA {
+    FLONG flags;
+    ULONG count;
+    POINTFIX* pptfx;
+};
+inline constexpr FLONG PD_BEGINSUBPATH = 0x1;
+inline constexpr FLONG PD_ENDSUBPATH = 0x2;
+inline constexpr FLONG PD_RESETSTYLE = 0x4;
+inline constexpr FLONG PD_CLOSEFIGURE = 0x8;
+inline constexpr FLONG PD_BEZIERS = 0x10;
+
+// Fill options of the path entries: the winding rule, else even-odd.
+inline constexpr FLONG FP_ALTERNATEMODE = 0x1;
+inline constexpr FLONG FP_WINDINGMODE = 0x2;
+
+// A stroke's pen: cosmetic (one pixel wide) unless LA_GEOMETRIC; styled by
+// pstyle (cstyle dash lengths, in pixels for cosmetic pens) when given, or
+// LA_ALTERNATE (every other pixel).
+union FLOAT_LONG {
+    float e;  // geometric pens: width and dash lengths in device units
+    LONG l;   // cosmetic pens
+};
+struct LINEATTRS {
+    FLONG fl;
+    ULONG iJoin;
+    ULONG iEndCap;
+    FLOAT_LONG elWidth;
+    float eMiterLimit;
+    ULONG cstyle;
+    FLOAT_LONG* pstyle;
+    FLOAT_LONG elStyleState;
+};
+inline constexpr FLONG LA_GEOMETRIC = 0x1;
+inline constexpr FLONG LA_ALTERNATE = 0x2;
+inline constexpr FLONG LA_STARTGAP = 0x4;
+inline constexpr FLONG LA_STYLED = 0x8;
+inline constexpr ULONG JOIN_ROUND = 0;
+inline constexpr ULONG JOIN_BEVEL = 1;
+inline constexpr ULONG JOIN_MITER = 2;
+inline constexpr ULONG ENDCAP_ROUND = 0;
+inline constexpr ULONG ENDCAP_SQUARE = 1;
+inline constexpr ULONG ENDCAP_BUTT = 2;
+
 // Alpha blending: operation AC_SRC_OVER, flags, constant alpha, and
 // AC_SRC_ALPHA in AlphaFormat for per-pixel alpha.
 struct BLENDFUNCTION {
@@ -485,8 +547,7 @@ using PFN_DrvRealizeBrush = BOOL (*)(BRUSHOBJ* brush, SURFOBJ* target, SURFOBJ* 
                                      SURFOBJ* mask, XLATEOBJ* xlate, ULONG hatch);
 using PFN_DrvBitBlt = BOOL (*)(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
                                XLATEOBJ* xlate, RECTL* destRect, POINTL* sourceOrigin,
-                               POINTL* maskOrigin, BRUSHOBJ* brush, POINTL* brushOrigin,
-                               ROP4 rop4);
+                               POINTL* maskOrigin, BRUSHOBJ* brush, POINTL* brushOrigin, ROP4 rop4);
 using PFN_DrvStretchBlt = BOOL (*)(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
                                    XLATEOBJ* xlate, COLORADJUSTMENT* colourAdjust,
                                    POINTL* halftoneOrigin, RECTL* destRect, RECTL* sourceRect,

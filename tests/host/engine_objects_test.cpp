@@ -11,6 +11,7 @@ namespace {
 
 using host::ClipRegion;
 using host::EngineBrush;
+using host::EnginePath;
 using host::Translation;
 
 bool SameRect(const RECTL& a, const RECTL& b) {
@@ -170,6 +171,40 @@ TEST(EngineBrushes, TheDriverIsAskedOnceAndARefusalGivesNull) {
     auto pattern = EngineBrush::Pattern(2, 1, {0xFFFFFF, 0});
     ASSERT_TRUE(pattern);
     EXPECT_EQ(pattern->object()->iSolidColor, kPatternBrush);
+}
+
+TEST(EnginePaths, FiguresAreEnumeratedOneRecordEachWithTheirBounds) {
+    EnginePath path(
+        {{{{16, 32}, {160, 32}, {160, -48}}, true}, {{}, false}, {{{-8, 0}, {4, 400}}, false}});
+    RECTFX bounds{};
+    PATHOBJ_vGetBounds(path.object(), &bounds);
+    EXPECT_EQ(bounds.xLeft, -8);
+    EXPECT_EQ(bounds.yTop, -48);
+    EXPECT_EQ(bounds.xRight, 160);
+    EXPECT_EQ(bounds.yBottom, 400);
+    EXPECT_EQ(path.object()->cCurves, 5u);
+
+    for (int walk = 0; walk < 2; ++walk) {  // a new start walks from the first figure again
+        PATHOBJ_vEnumStart(path.object());
+        PATHDATA data{};
+        ASSERT_TRUE(PATHOBJ_bEnum(path.object(), &data));
+        EXPECT_EQ(data.flags, PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_CLOSEFIGURE);
+        ASSERT_EQ(data.count, 3u);
+        EXPECT_EQ(data.pptfx[2].y, -48);
+        EXPECT_FALSE(PATHOBJ_bEnum(path.object(), &data));  // the empty figure is left out
+        EXPECT_EQ(data.flags, PD_BEGINSUBPATH | PD_ENDSUBPATH);
+        ASSERT_EQ(data.count, 2u);
+        EXPECT_EQ(data.pptfx[1].x, 4);
+        EXPECT_FALSE(PATHOBJ_bEnum(path.object(), &data));
+        EXPECT_EQ(data.count, 0u);
+    }
+
+    EnginePath empty({});
+    PATHOBJ_vGetBounds(empty.object(), &bounds);
+    EXPECT_EQ(bounds.xRight, 0);
+    PATHDATA data{};
+    EXPECT_FALSE(PATHOBJ_bEnum(empty.object(), &data));
+    EXPECT_EQ(data.count, 0u);
 }
 
 }  // namespace
