@@ -87,6 +87,18 @@ QLPR_EXPORT BOOL EngCopyBits(SURFOBJ* dest, SURFOBJ* source, CLIPOBJ* clip, XLAT
 QLPR_EXPORT BOOL EngAlphaBlend(SURFOBJ* dest, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* xlate,
                                RECTL* destRect, RECTL* sourceRect, BLENDOBJ* blend);
 
+// Paths drawn as the engine draws them: strokes with the line attributes
+// width, joins, caps and dashes, fills by the even-odd rule or, with
+// FP_WINDINGMODE, the winding rule; the brush and mix as for EngBitBlt.
+QLPR_EXPORT BOOL EngStrokePath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, XFORMOBJ* transform,
+                               BRUSHOBJ* brush, POINTL* brushOrigin, LINEATTRS* line, MIX mix);
+QLPR_EXPORT BOOL EngFillPath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, BRUSHOBJ* brush,
+                             POINTL* brushOrigin, MIX mix, FLONG options);
+QLPR_EXPORT BOOL EngStrokeAndFillPath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip,
+                                      XFORMOBJ* transform, BRUSHOBJ* strokeBrush, LINEATTRS* line,
+                                      BRUSHOBJ* fillBrush, POINTL* brushOrigin, MIX mix,
+                                      FLONG options);
+
 // Clip enumeration: CLIPOBJ_cEnumStart begins a walk over the clip's
 // rectangles; each CLIPOBJ_bEnum fills the caller's ENUMRECTS (of `bytes`
 // bytes) with the next ones and is FALSE when it handed out the last.

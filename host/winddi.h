@@ -545,6 +545,15 @@ using PFN_DrvEscape = ULONG (*)(SURFOBJ* surface, ULONG escape, ULONG inputSize,
                                 ULONG outputSize, PVOID output);
 using PFN_DrvRealizeBrush = BOOL (*)(BRUSHOBJ* brush, SURFOBJ* target, SURFOBJ* pattern,
                                      SURFOBJ* mask, XLATEOBJ* xlate, ULONG hatch);
+using PFN_DrvStrokePath = BOOL (*)(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip,
+                                   XFORMOBJ* transform, BRUSHOBJ* brush, POINTL* brushOrigin,
+                                   LINEATTRS* line, MIX mix);
+using PFN_DrvFillPath = BOOL (*)(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, BRUSHOBJ* brush,
+                                 POINTL* brushOrigin, MIX mix, FLONG options);
+using PFN_DrvStrokeAndFillPath = BOOL (*)(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip,
+                                          XFORMOBJ* transform, BRUSHOBJ* strokeBrush,
+                                          LINEATTRS* line, BRUSHOBJ* fillBrush, POINTL* brushOrigin,
+                                          MIX mix, FLONG options);
 using PFN_DrvBitBlt = BOOL (*)(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask, CLIPOBJ* clip,
                                XLATEOBJ* xlate, RECTL* destRect, POINTL* sourceOrigin,
                                POINTL* maskOrigin, BRUSHOBJ* brush, POINTL* brushOrigin, ROP4 rop4);
