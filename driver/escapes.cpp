@@ -9,6 +9,7 @@
 #include "driver/band_layout.h"
 #include "driver/device_instance.h"
 #include "driver/driver_entry.h"
+#include "driver/escape_inputs.h"
 #include "driver/instance_log.h"
 #include "platform/last_error.h"
 #include "platform/spooler.h"
@@ -16,35 +17,9 @@
 
 namespace {
 
-constexpr ULONG kEscapeSetEscapeValue = 15002;
-constexpr ULONG kEscapeWriteRaw = 15004;
-constexpr ULONG kEscapeGetDevmode = 15007;
-constexpr ULONG kEscapeAccepted1 = 15008;
-constexpr ULONG kEscapeAccepted2 = 15009;
-constexpr ULONG kEscapeGetLogSettings = 15010;
-constexpr ULONG kEscapeTextItem = 15011;
-
 constexpr DWORD kMaxCopies = 999;
 constexpr ULONG kLogSettingsBytes = 4 + sizeof(PrinterData::logFolder);
 static_assert(kLogSettingsBytes == 524);
-
-// Escape 15011's input (280 bytes, packed).
-#pragma pack(push, 1)
-struct TextItemInput {
-    WORD kind;
-    LONG x;
-    LONG y;
-    BYTE data[260];
-    WORD length;
-    LONG width;
-    LONG height;
-};
-#pragma pack(pop)
-static_assert(sizeof(TextItemInput) == 280);
-static_assert(offsetof(TextItemInput, data) == 10);
-static_assert(offsetof(TextItemInput, length) == 270);
-static_assert(offsetof(TextItemInput, width) == 272);
-static_assert(offsetof(TextItemInput, height) == 276);
 
 bool Supported(DWORD escape) {
     return escape == QUERYESCSUPPORT || escape == SETCOPYCOUNT || escape == kEscapeSetEscapeValue ||

@@ -5,6 +5,7 @@
 
 #include "command_test_util.h"
 #include "driver/device_instance.h"
+#include "driver/escape_inputs.h"
 #include "host/driver_host.h"
 #include "host/engine.h"
 #include "host/print_job.h"
@@ -14,23 +15,6 @@ namespace cmdtest {
 namespace {
 
 using namespace std::string_literals;
-
-// Escape 15011's input: one device text item (280 bytes, packed).
-#pragma pack(push, 1)
-struct TextItemInput {
-    WORD kind;
-    LONG x;
-    LONG y;
-    BYTE data[260];
-    WORD length;
-    LONG width;
-    LONG height;
-};
-#pragma pack(pop)
-static_assert(sizeof(TextItemInput) == 280);
-
-constexpr ULONG kEscapeWriteRaw = 15004;
-constexpr ULONG kEscapeTextItem = 15011;
 
 class DriverBinding : public ::testing::Test {
   protected:

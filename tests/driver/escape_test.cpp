@@ -6,27 +6,15 @@
 
 #include <cstring>
 
+#include "driver/escape_inputs.h"
 #include "pipeline_support.h"
 #include "platform/last_error.h"
 
 namespace pipetest {
 namespace {
 
-#pragma pack(push, 1)
-struct TextItemEscape {
-    WORD kind;
-    LONG x;
-    LONG y;
-    BYTE data[260];
-    WORD length;
-    LONG width;
-    LONG height;
-};
-#pragma pack(pop)
-static_assert(sizeof(TextItemEscape) == 280);
-
-TextItemEscape Item(WORD kind, LONG x, LONG y, const std::string& text, LONG width, LONG height) {
-    TextItemEscape item{};
+TextItemInput Item(WORD kind, LONG x, LONG y, const std::string& text, LONG width, LONG height) {
+    TextItemInput item{};
     item.kind = kind;
     item.x = x;
     item.y = y;
@@ -38,7 +26,7 @@ TextItemEscape Item(WORD kind, LONG x, LONG y, const std::string& text, LONG wid
 }
 
 class Escapes : public PipelineTest {
-protected:
+  protected:
     void SetUp() override {
         PipelineTest::SetUp();
         device_ = Enable();
@@ -180,12 +168,12 @@ TEST_F(Escapes, TextItemsReachTheBandAndItsBounds) {
     ASSERT_TRUE(job_->PrintPage(
         [&](SURFOBJ* band, POINTL, int) {
             if (job_->bands().size() == 1) {
-                const TextItemEscape first = Item(200, 10, 20, "\x1b\x70", 100, 30);
-                const TextItemEscape second = Item(1, 500, 2400, "TOTAL", 200, 40);  // clipped
+                const TextItemInput first = Item(200, 10, 20, "\x1b\x70", 100, 30);
+                const TextItemInput second = Item(1, 500, 2400, "TOTAL", 200, 40);  // clipped
                 EXPECT_EQ(Escape(15011, sizeof first, &first, 0, nullptr, band), 1u);
                 EXPECT_EQ(Escape(15011, sizeof second, &second, 0, nullptr, band), 1u);
             } else {
-                const TextItemEscape third = Item(100, 0, 5, "12345", 50, 10);
+                const TextItemInput third = Item(100, 0, 5, "12345", 50, 10);
                 EXPECT_EQ(Escape(15011, sizeof third, &third, 0, nullptr, band), 1u);
             }
         },
@@ -222,7 +210,7 @@ TEST_F(Escapes, TextItemsReachTheBandAndItsBounds) {
 }
 
 TEST_F(Escapes, MalformedTextItemsAreRefused) {
-    TextItemEscape item = Item(1, 0, 0, "abc", 10, 10);
+    TextItemInput item = Item(1, 0, 0, "abc", 10, 10);
     SetLastError(0);
     EXPECT_EQ(Escape(15011, sizeof item - 1, &item), 0u);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
@@ -237,7 +225,7 @@ TEST_F(Escapes, MalformedTextItemsAreRefused) {
 }
 
 TEST_F(Escapes, AFullTextBufferTakesNoMoreItems) {
-    const TextItemEscape item = Item(1, 0, 0, "x", 1, 1);
+    const TextItemInput item = Item(1, 0, 0, "x", 1, 1);
     for (int i = 0; i < 2520; ++i) ASSERT_EQ(Escape(15011, sizeof item, &item), 1u) << i;
     EXPECT_EQ(Escape(15011, sizeof item, &item), 0u);
     EXPECT_EQ(instance().textBuf.itemCount, 2520u);
