@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -192,6 +193,27 @@ TEST_F(QlprPrint, AnOutputThatCannotBeWrittenFailsCleanly) {
     Write("broken.pbm", "P1 2 2 1");
     EXPECT_EQ(Qlpr("page.pbm broken.pbm -o kept.prn").status, 1);
     EXPECT_EQ(ReadAll(dir() / "kept.prn"), "old");
+}
+
+// Copies are kept as page files in a private folder made for the job; when
+// none can be made the job fails at its first page, naming the cause, and
+// nothing is printed straight through without its copies.
+TEST_F(QlprPrint, AJobWithoutAFolderForItsPageFilesFails) {
+    const char* saved = std::getenv("TMPDIR");
+    const std::string before = saved != nullptr ? saved : "";
+    setenv("TMPDIR", (dir() / "no-such-folder").c_str(), 1);
+    const PrintRun run = Qlpr("page.pbm --copies 2 -o out.prn");
+    const PrintRun single = Qlpr("page.pbm -o single.prn");  // no page files needed
+    if (saved != nullptr) {
+        setenv("TMPDIR", before.c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("of page 1 (error 3: a folder was not found)"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(dir() / "out.prn"));
+    EXPECT_EQ(single.status, 0) << single.err;
 }
 
 TEST_F(QlprPrint, JpegFilesPrintAsTheirPixels) {
