@@ -136,8 +136,9 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, XFORMO
 
 namespace {
 
-// Patterns bigger than this are refused rather than realized.
+// Patterns bigger than these are refused rather than realized.
 constexpr unsigned long long kLargestBrushBlock = 0x10000000;
+constexpr LONG kLargestPatternSide = 0x10000;
 constexpr unsigned long long kSmallestPatternBits = 192;
 
 int FormatDepth(ULONG format) {
@@ -163,7 +164,8 @@ int FormatDepth(ULONG format) {
 // surface says how many it has).
 bool PatternReadable(const SURFOBJ& pattern, int depth) {
     if (depth == 0 || pattern.pvScan0 == nullptr || pattern.sizlBitmap.cx <= 0 ||
-        pattern.sizlBitmap.cy <= 0)
+        pattern.sizlBitmap.cy <= 0 || pattern.sizlBitmap.cx > kLargestPatternSide ||
+        pattern.sizlBitmap.cy > kLargestPatternSide)
         return false;
     const unsigned long long rowBytes =
         (static_cast<unsigned long long>(pattern.sizlBitmap.cx) * depth + 7) / 8;

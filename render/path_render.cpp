@@ -198,8 +198,10 @@ struct Span {
 template <class T>
 class HeapArray {
   public:
+    // Nothing is taken for no elements.
     HeapArray(HANDLE heap, std::size_t count)
-        : heap_(heap), data_(static_cast<T*>(HeapAlloc(heap, 0, count * sizeof(T)))) {}
+        : heap_(heap),
+          data_(count == 0 ? nullptr : static_cast<T*>(HeapAlloc(heap, 0, count * sizeof(T)))) {}
     ~HeapArray() {
         if (data_ != nullptr) HeapFree(heap_, 0, data_);
     }
