@@ -252,10 +252,22 @@ TEST(PathEntries, EntryRulesBeforeDrawing) {
     host::ClipRegion twoPieces({{0, 0, 2, 2}, {3, 3, 5, 5}});
     EXPECT_FALSE(DrvFillPath(band.surface(), path->object(), twoPieces.object(), brush->object(),
                              nullptr, kCopy, 0));
+    // A stroke draws inside each rectangle of a complex clip only.
+    auto lines = PathOf({{{0, 1}, {8, 1}}, {{0, 0}, {8, 8}}}, false);
+    LINEATTRS cosmetic{};
+    EXPECT_TRUE(DrvStrokePath(band.surface(), lines->object(), twoPieces.object(), nullptr,
+                              brush->object(), nullptr, &cosmetic, kCopy));
+    EXPECT_EQ(band.Picture().substr(0, 5 * (kWidth + 1)),
+              "#...............\n"
+              "##..............\n"
+              "................\n"
+              "...#............\n"
+              "....#...........\n");
+    EXPECT_EQ(band.InkedCount(), 5);
     // A failed job draws nothing and succeeds.
     band.instance().state |= kStateJobFailed;
     EXPECT_TRUE(band.Fill(path->object(), brush->object()));
-    EXPECT_EQ(band.InkedCount(), 0);
+    EXPECT_EQ(band.InkedCount(), 5);
     // Without own rendering the engine's answer is the entry's.
     PathBand platform(8, 0);
     EXPECT_EQ(platform.Fill(path->object(), brush->object()),
