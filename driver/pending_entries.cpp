@@ -1,5 +1,5 @@
 // Entries of the function table whose work is not built yet: the drawing
-// entries and the font queries. Each refuses with
+// entry of text and the font queries. Each refuses with
 // ERROR_NOT_SUPPORTED (or does nothing), so that an engine calling one gets
 // a clear failure rather than a false success.
 
@@ -14,21 +14,8 @@ Result NotBuilt(Result failure) {
 }
 }  // namespace
 
-BOOL DrvRealizeBrush(BRUSHOBJ*, SURFOBJ*, SURFOBJ*, SURFOBJ*, XLATEOBJ*, ULONG) {
-    return NotBuilt(FALSE);
-}
 BOOL DrvTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*,
                 POINTL*, MIX) {
-    return NotBuilt(FALSE);
-}
-BOOL DrvStrokePath(SURFOBJ*, PATHOBJ*, CLIPOBJ*, XFORMOBJ*, BRUSHOBJ*, POINTL*, LINEATTRS*, MIX) {
-    return NotBuilt(FALSE);
-}
-BOOL DrvFillPath(SURFOBJ*, PATHOBJ*, CLIPOBJ*, BRUSHOBJ*, POINTL*, MIX, FLONG) {
-    return NotBuilt(FALSE);
-}
-BOOL DrvStrokeAndFillPath(SURFOBJ*, PATHOBJ*, CLIPOBJ*, XFORMOBJ*, BRUSHOBJ*, LINEATTRS*,
-                          BRUSHOBJ*, POINTL*, MIX, FLONG) {
     return NotBuilt(FALSE);
 }
 IFIMETRICS* DrvQueryFont(DHPDEV, ULONG_PTR, ULONG, ULONG_PTR* id) {

@@ -26,6 +26,8 @@ BYTE* BandRow(const BmpInfo& band, LONG y) {
     return band.bits + static_cast<std::size_t>(y) * static_cast<std::size_t>(band.stride);
 }
 
+}  // namespace
+
 bool BandUsable(const BmpInfo& band) {
     if (band.bits == nullptr || band.width <= 0 || band.height <= 0 || band.stride <= 0)
         return false;
@@ -36,8 +38,6 @@ bool BandUsable(const BmpInfo& band) {
                    row <=
                band.size;
 }
-
-}  // namespace
 
 RealBrush* RealizeSolidBrush(ScratchBrush* scratch, ULONG colour, int depth) {
     RealBrush& brush = scratch->brush;
@@ -97,31 +97,37 @@ bool AlignBrushPattern(RealBrush* brush, LONG dx, LONG dy, BYTE* block) {
     return true;
 }
 
+bool BrushFillUsable(const BmpInfo& band, const RealBrush& brush) {
+    return BandUsable(band) && BrushPatternUsable(brush, band.bitsPerPixel);
+}
+
+void FillBrushSpan(const BmpInfo& band, LONG y, LONG x0, LONG x1, const RealBrush& brush,
+                   ULONG mix) {
+    const int foreground = MixForeground(mix);
+    const bool transparent = brush.solidColor == kPatternBrush && MixBackground(mix) == kRop2Nop;
+    // Pattern rows are taken modulo the pattern height, so that patterns of
+    // any height repeat alike on every path that fills through here.
+    const BYTE* patternRow =
+        RealBrushBits(&brush) + static_cast<std::size_t>(y % brush.patHeight) * brush.patStride;
+    // A 1-bit band is filled bit by bit; its patterns are rows of bits.
+    if (band.bitsPerPixel == 1)
+        Rop2SpanMono(BandRow(band, y), x0, x1, patternRow, brush.patWidth, transparent, foreground);
+    else
+        Rop2Span(BandRow(band, y), x0, x1, patternRow, brush.patWidth, band.bitsPerPixel / 8,
+                 transparent, foreground);
+}
+
 bool FillRectWithBrush(const BmpInfo& band, const RECTL& rect, const RealBrush& brush, ULONG mix,
                        const RECTL* clip) {
     RECTL area = IntersectRect(rect, {0, 0, band.width, band.height});
     if (clip != nullptr) area = IntersectRect(area, *clip);
-    if (RectIsEmpty(area) || !BandUsable(band) || !BrushPatternUsable(brush, band.bitsPerPixel))
-        return true;
-    const int foreground = MixForeground(mix);
-    const bool transparent = brush.solidColor == kPatternBrush && MixBackground(mix) == kRop2Nop;
-    const BYTE* pattern = RealBrushBits(&brush);
-    const auto patternRow = [&](LONG y) {
-        return pattern + static_cast<std::size_t>(y % brush.patHeight) * brush.patStride;
-    };
-    // A 1-bit band is filled bit by bit; its patterns are rows of bits.
-    if (band.bitsPerPixel == 1) {
-        for (LONG y = area.top; y < area.bottom; ++y)
-            Rop2SpanMono(BandRow(band, y), area.left, area.right, patternRow(y), brush.patWidth,
-                         transparent, foreground);
-        return true;
-    }
-    const int bpp = band.bitsPerPixel / 8;
-    if (brush.solidColor != kPatternBrush && foreground == kRop2Copy &&
-        MixBackground(mix) == kRop2Copy) {
+    if (RectIsEmpty(area) || !BrushFillUsable(band, brush)) return true;
+    if (band.bitsPerPixel != 1 && brush.solidColor != kPatternBrush &&
+        MixForeground(mix) == kRop2Copy && MixBackground(mix) == kRop2Copy) {
         // A solid copy renders one row and copies it down.
+        const int bpp = band.bitsPerPixel / 8;
         BYTE* first = BandRow(band, area.top);
-        Rop2Span(first, area.left, area.right, pattern, 1, bpp, false, kRop2Copy);
+        Rop2Span(first, area.left, area.right, RealBrushBits(&brush), 1, bpp, false, kRop2Copy);
         const std::size_t offset = static_cast<std::size_t>(area.left) * bpp;
         const std::size_t bytes = static_cast<std::size_t>(area.right - area.left) * bpp;
         for (LONG y = area.top + 1; y < area.bottom; ++y)
@@ -129,8 +135,7 @@ bool FillRectWithBrush(const BmpInfo& band, const RECTL& rect, const RealBrush& 
         return true;
     }
     for (LONG y = area.top; y < area.bottom; ++y)
-        Rop2Span(BandRow(band, y), area.left, area.right, patternRow(y), brush.patWidth, bpp,
-                 transparent, foreground);
+        FillBrushSpan(band, y, area.left, area.right, brush, mix);
     return true;
 }
 
@@ -152,18 +157,23 @@ namespace {
 
 // Black and white fills need no brush: the caller often gives none for them.
 // Every other code, inversion and no operation included, needs one.
-bool NeedsNoBrush(BYTE rop3) {
-    return rop3 == 0x00 || rop3 == 0xFF;
+bool NeedsNoBrush(int rop2) {
+    return rop2 == kRop2Black || rop2 == kRop2White;
 }
 
 }  // namespace
 
 bool BrushBlt(DeviceInstance* instance, SURFOBJ* bandSurface, const RECTL& rect, BRUSHOBJ* brush,
               const POINTL* origin, CLIPOBJ* clip, BYTE rop3) {
-    const ULONG mix = MixOf(Rop3ToRop2(rop3), kRop2Copy);
+    return BrushBltMix(instance, bandSurface, rect, brush, origin, clip,
+                       MixOf(Rop3ToRop2(rop3), kRop2Copy));
+}
+
+bool BrushBltMix(DeviceInstance* instance, SURFOBJ* bandSurface, const RECTL& rect, BRUSHOBJ* brush,
+                 const POINTL* origin, CLIPOBJ* clip, ULONG mix) {
     ScratchBrush scratch;
     RealBrush* real = GetRealBrush(*instance, &scratch, brush, origin);
-    if (real == nullptr && NeedsNoBrush(rop3))
+    if (real == nullptr && NeedsNoBrush(MixForeground(mix)))
         real = RealizeSolidBrush(&scratch, kBlack, instance->geometry.bitsPerPixel);
     if (real == nullptr) return false;
     BmpInfo band;

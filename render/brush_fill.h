@@ -66,6 +66,20 @@ bool BrushPatternUsable(const RealBrush& brush, int depth);
 // pattern is used then.
 bool AlignBrushPattern(RealBrush* brush, LONG dx, LONG dy, BYTE* block);
 
+// Whether `band` describes bits that hold its rows.
+bool BandUsable(const BmpInfo& band);
+
+// Whether the band and the brush's pattern can be filled from; the span
+// fill below expects both.
+bool BrushFillUsable(const BmpInfo& band, const RealBrush& brush);
+
+// Fills x0 <= x < x1 of band row y (inside the band) with the brush: the
+// mix's foreground ROP2, pattern row y mod patHeight and column x mod
+// patWidth in band coordinates, transparent where a pattern brush is white
+// when the background is 11.
+void FillBrushSpan(const BmpInfo& band, LONG y, LONG x0, LONG x1, const RealBrush& brush,
+                   ULONG mix);
+
 // Fills `rect` (band coordinates) limited by `clip` when given. The mix's
 // foreground is the ROP2 drawn; a pattern brush with background 11 is
 // transparent where its pixels are white. Always succeeds.
@@ -82,6 +96,10 @@ RealBrush* GetRealBrush(const DeviceInstance& instance, ScratchBrush* scratch, B
 // and the band.
 bool BrushBlt(DeviceInstance* instance, SURFOBJ* band, const RECTL& rect, BRUSHOBJ* brush,
               const POINTL* origin, CLIPOBJ* clip, BYTE rop3);
+// The same with a mix (foreground ROP2 in the low byte, background in the
+// second), as path fills give it.
+bool BrushBltMix(DeviceInstance* instance, SURFOBJ* band, const RECTL& rect, BRUSHOBJ* brush,
+                 const POINTL* origin, CLIPOBJ* clip, ULONG mix);
 
 // Clears the band's black-and-white-only flag once a transfer may bring
 // another colour into the band.
