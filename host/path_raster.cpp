@@ -230,7 +230,6 @@ class Stroker {
             Spot(points[0]);
             return;
         }
-        if (points.size() == 2) closed = false;
         const std::size_t count = points.size();
         const std::size_t segments = closed ? count : count - 1;
         for (std::size_t i = 0; i < segments; ++i) {

@@ -234,6 +234,20 @@ TEST(EnginePathFill, EachBandFormatTakesTheColourItCan) {
     }
 }
 
+// A pattern brush repeats from the brush origin, as in EngBitBlt's fills.
+TEST(EnginePathFill, PatternBrushesRepeatFromTheBrushOrigin) {
+    auto stripes = EngineBrush::Pattern(3, 1, {0x000000, 0xFFFFFF, 0xFFFFFF});
+    ASSERT_NE(stripes, nullptr);
+    EnginePath box({Figure({{0, 0}, {9, 0}, {9, 2}, {0, 2}}, true)});
+    GuardedBitmap band(10, 2, BMF_8BPP, 7);
+    POINTL origin{1, 0};
+    ASSERT_TRUE(EngFillPath(band.surface(), box.object(), nullptr, stripes->object(), &origin,
+                            kCopyPen, 0));
+    for (LONG y = 0; y < 2; ++y)
+        for (LONG x = 0; x < 10; ++x)
+            EXPECT_EQ(band.row(y)[x], x == 9 ? 7 : (x % 3 == 1 ? 0 : 255)) << x;
+}
+
 // Through overlapping clip rectangles an inverting mix touches every
 // pixel once, for fills and for strokes; pixels outside stay.
 TEST(EnginePathFill, ClipIsHonouredAndEachPixelDrawnOnce) {
