@@ -514,6 +514,11 @@ bool SpanPainter::Open(SURFOBJ* dest, CLIPOBJ* clip, BRUSHOBJ* brush, POINTL bru
     }
     if (trivial) s.clip.assign(1, whole);
     if (!s.clip.empty()) s.bounds = BoundsOf(s.clip);
+    // A one-pixel pattern is its colour.
+    if (s.pattern.colours != nullptr && s.pattern.width == 1 && s.pattern.height == 1) {
+        s.pattern.solid = s.pattern.colours[0] & 0xFFFFFF;
+        s.pattern.colours = nullptr;
+    }
     s.solidCopy = rop3 == 0xF0 && s.pattern.colours == nullptr;
     s.grey = GreyOf(s.pattern.solid);
     s.white = NearerWhite(s.pattern.solid);
