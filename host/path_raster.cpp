@@ -314,7 +314,7 @@ class Dashes {
     void Restart(double offsetPixels) { Seek(std::isfinite(offsetPixels) ? offsetPixels * 16 : 0); }
     void Skip(double length) { Seek(phase_ + length); }
     bool On() const { return index_ % 2 == 0; }
-    double Left() const { return lengths_[index_] - used_; }
+    double Left() const { return std::max(lengths_[index_] - used_, 0.0); }
     void Use(double length) {
         used_ += length;
         phase_ += length;

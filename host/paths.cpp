@@ -12,7 +12,10 @@
 // - a geometric width that is not a number or above 2^20 pixels: FALSE
 //   (last error 87); widths below one pixel are drawn one pixel wide;
 // - the transform is not looked at: paths arrive in device coordinates,
-//   and a geometric pen's width and dashes are taken in pixels.
+//   and a geometric pen's width and dashes are taken in pixels;
+// - dash patterns start afresh at every figure (LA_STARTGAP: with a gap of
+//   the first length); elStyleState is not looked at. Dash lengths that
+//   are negative count as 0; a pattern of nothing draws solid.
 
 #include <cmath>
 #include <new>
