@@ -1,9 +1,14 @@
 // The print host's drawing services on band-sized work: a 1-bit page-wide
 // image copied into a 1-bit band, 24-bit images stretched into a 1-bit
 // band with halftoning, and a page-wide grey image halftoned at its own
-// size by the 4x4 and the 8x8 cell.
+// size by the 4x4 and the 8x8 cell; and paths drawn by the engine into a
+// band: 1,000 random triangles filled, 1,000 random lines stroked one pixel
+// or 4 pixels wide.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -99,6 +104,75 @@ BENCHMARK(BM_HalftoneGreyAtItsOwnSizeIntoOneBitBand)
     ->ArgName("patternSize")
     ->Arg(HT_PATSIZE_4x4)
     ->Arg(HT_PATSIZE_8x8)
+    ->Unit(benchmark::kMillisecond);
+
+// Random paths over a 576 x 2048 band: triangles (3 closed points) or
+// lines (2 open points), with the pixels they cover, roughly.
+struct RandomPaths {
+    std::vector<std::unique_ptr<host::EnginePath>> paths;
+    double pixels = 0;
+
+    RandomPaths(int points, double lineWidth) {
+        std::mt19937 random(11);
+        std::uniform_int_distribution<LONG> x(0, 576 * 16 - 1), y(0, 2048 * 16 - 1);
+        for (int i = 0; i < 1000; ++i) {
+            host::EnginePath::Figure figure;
+            for (int k = 0; k < points; ++k) figure.points.push_back({x(random), y(random)});
+            figure.closed = points == 3;
+            const auto& p = figure.points;
+            if (points == 3) {
+                pixels += std::fabs(double(p[1].x - p[0].x) * (p[2].y - p[0].y) -
+                                    double(p[2].x - p[0].x) * (p[1].y - p[0].y)) /
+                          (2 * 256);
+            } else {
+                const double dx = (p[1].x - p[0].x) / 16.0, dy = (p[1].y - p[0].y) / 16.0;
+                pixels += lineWidth == 0 ? std::max(std::fabs(dx), std::fabs(dy))
+                                         : std::hypot(dx, dy) * lineWidth;
+            }
+            paths.push_back(
+                std::make_unique<host::EnginePath>(std::vector<host::EnginePath::Figure>{figure}));
+        }
+    }
+};
+
+// Pixels filled per second; argument: the band's bits per pixel.
+void BM_FillRandomTriangles(benchmark::State& state) {
+    RandomBitmap band(576, 2048, state.range(0) == 1 ? BMF_1BPP : BMF_8BPP);
+    RandomPaths triangles(3, 0);
+    auto black = host::EngineBrush::Solid(0);
+    for (auto _ : state)
+        for (auto& path : triangles.paths)
+            benchmark::DoNotOptimize(EngFillPath(band.surface(), path->object(), nullptr,
+                                                 black->object(), nullptr, 13 | 13 << 8, 0));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * triangles.pixels));
+}
+BENCHMARK(BM_FillRandomTriangles)->ArgName("bits")->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+
+// Pixels stroked per second; arguments: the band's bits per pixel, the
+// pen's width (0: one-pixel cosmetic pen).
+void BM_StrokeRandomLines(benchmark::State& state) {
+    RandomBitmap band(576, 2048, state.range(0) == 1 ? BMF_1BPP : BMF_8BPP);
+    const auto width = static_cast<double>(state.range(1));
+    RandomPaths lines(2, width);
+    auto black = host::EngineBrush::Solid(0);
+    LINEATTRS line{};
+    if (width > 0) {
+        line.fl = LA_GEOMETRIC;
+        line.elWidth.e = static_cast<float>(width);
+        line.iEndCap = ENDCAP_BUTT;
+    }
+    for (auto _ : state)
+        for (auto& path : lines.paths)
+            benchmark::DoNotOptimize(EngStrokePath(band.surface(), path->object(), nullptr, nullptr,
+                                                   black->object(), nullptr, &line, 13 | 13 << 8));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * lines.pixels));
+}
+BENCHMARK(BM_StrokeRandomLines)
+    ->ArgNames({"bits", "width"})
+    ->Args({1, 0})
+    ->Args({8, 0})
+    ->Args({1, 4})
+    ->Args({8, 4})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -294,6 +294,15 @@ void CombineSpan(const RowInput& in, BYTE* row, Span span) {
 }
 
 void FillBits(BYTE* dest, std::int64_t left, std::int64_t right, bool white) {
+    // Whole bytes at once, the odd bits at either end one by one.
+    const std::int64_t firstWhole = std::min((left + 7) & ~std::int64_t{7}, right);
+    const std::int64_t lastWhole = std::max(right & ~std::int64_t{7}, firstWhole);
+    if (lastWhole > firstWhole) {
+        std::memset(dest + (firstWhole >> 3), white ? 0xFF : 0x00,
+                    static_cast<std::size_t>((lastWhole - firstWhole) >> 3));
+        FillBits(dest, left, firstWhole, white);
+        left = lastWhole;
+    }
     for (std::int64_t x = left; x < right; ++x) {
         const auto mask = static_cast<BYTE>(0x80u >> (x & 7));
         BYTE& byte = dest[x >> 3];
@@ -471,6 +480,101 @@ bool UsableDestination(const SURFOBJ* dest) {
     const ULONG format = dest->iBitmapFormat;
     if (format != BMF_1BPP && format != BMF_8BPP && format != BMF_24BPP) return false;
     return ScanLinesInsideBits(dest);
+}
+
+struct SpanPainter::State {
+    Transfer transfer;
+    Pattern pattern;
+    std::vector<RECTL> clip;  // disjoint, within the destination
+    RECTL bounds{};
+    bool solidCopy = false;  // a solid colour copied: written directly
+    BYTE grey = 0;
+    bool white = false;
+};
+
+SpanPainter::SpanPainter() : state_(std::make_unique<State>()) {}
+SpanPainter::~SpanPainter() = default;
+
+bool SpanPainter::Open(SURFOBJ* dest, CLIPOBJ* clip, BRUSHOBJ* brush, POINTL brushOrigin,
+                       BYTE rop3) {
+    State& s = *state_;
+    s = State{};
+    if (!UsableDestination(dest)) return false;
+    if (RopUsesPattern(rop3) && !ResolvePattern(brush, brushOrigin, &s.pattern)) return false;
+    s.transfer.dest = dest;
+    s.transfer.operation = Operation::kRop3;
+    s.transfer.rop3 = rop3;
+    s.transfer.brush = brush;
+    s.transfer.brushOrigin = brushOrigin;
+    const RECTL whole{0, 0, dest->sizlBitmap.cx, dest->sizlBitmap.cy};
+    bool trivial = false;
+    for (const RECTL& r : DisjointRectangles(ClipRectangles(clip, &trivial))) {
+        RECTL cut;
+        if (Intersect(r, whole, &cut)) s.clip.push_back(cut);
+    }
+    if (trivial) s.clip.assign(1, whole);
+    if (!s.clip.empty()) s.bounds = BoundsOf(s.clip);
+    // A one-pixel pattern is its colour.
+    if (s.pattern.colours != nullptr && s.pattern.width == 1 && s.pattern.height == 1) {
+        s.pattern.solid = s.pattern.colours[0] & 0xFFFFFF;
+        s.pattern.colours = nullptr;
+    }
+    s.solidCopy = rop3 == 0xF0 && s.pattern.colours == nullptr;
+    s.grey = GreyOf(s.pattern.solid);
+    s.white = NearerWhite(s.pattern.solid);
+    return true;
+}
+
+const RECTL& SpanPainter::bounds() const {
+    return state_->bounds;
+}
+
+void SpanPainter::Fill(LONG y, LONG left, LONG right) {
+    State& s = *state_;
+    if (y < s.bounds.top || y >= s.bounds.bottom) return;
+    BYTE* row = ScanLine(s.transfer.dest, y);
+    for (const RECTL& r : s.clip) {
+        if (y < r.top || y >= r.bottom) continue;
+        const Span span{std::max(left, r.left), std::min(right, r.right)};
+        if (span.left >= span.right) continue;
+        if (!s.solidCopy) {
+            const RowInput in{&s.transfer, &s.pattern, y, 0, nullptr, nullptr, nullptr};
+            CombineSpan(in, row, span);
+            continue;
+        }
+        switch (s.transfer.dest->iBitmapFormat) {
+            case BMF_8BPP:
+                std::memset(row + span.left, s.grey,
+                            static_cast<std::size_t>(span.right - span.left));
+                break;
+            case BMF_24BPP:
+                for (LONG x = span.left; x < span.right; ++x) {
+                    BYTE* pixel = row + std::int64_t{x} * 3;
+                    pixel[0] = RedOf(s.pattern.solid);
+                    pixel[1] = GreenOf(s.pattern.solid);
+                    pixel[2] = BlueOf(s.pattern.solid);
+                }
+                break;
+            default:
+                FillBits(row, span.left, span.right, s.white);
+                break;
+        }
+    }
+}
+
+// Bit (2P + D) of a ROP2's code (its value less one) is its result for pen
+// P and destination D; the ROP3 repeats it for both source values.
+bool Rop3OfRop2(ULONG rop2, BYTE* rop3) {
+    *rop3 = 0;
+    if (rop2 < 1 || rop2 > 16) return false;
+    const ULONG code = rop2 - 1;
+    unsigned result = 0;
+    for (unsigned term = 0; term < 8; ++term) {
+        const unsigned p = (term >> 2) & 1, d = term & 1;
+        if (((code >> (2 * p + d)) & 1) != 0) result |= 1u << term;
+    }
+    *rop3 = static_cast<BYTE>(result);
+    return true;
 }
 
 BOOL RunTransfer(const Transfer& t) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "host/engine.h"
@@ -132,6 +133,35 @@ BOOL RunTransfer(const Transfer& transfer);
 // A destination the services draw into: a usable 1, 8 or 24-bit bitmap
 // whose scan lines lie in its bits.
 bool UsableDestination(const SURFOBJ* dest);
+
+// Fills runs of pixels of single rows with a brush through a clip, combined
+// into the destination as EngBitBlt's brush fills are (the ROP3 without a
+// source; into one bit a colour is the nearer of black and white). The
+// drawing paths use it for their spans.
+class SpanPainter {
+  public:
+    SpanPainter();
+    ~SpanPainter();
+    SpanPainter(const SpanPainter&) = delete;
+    SpanPainter& operator=(const SpanPainter&) = delete;
+
+    // False for an unusable destination or a brush that cannot be resolved.
+    bool Open(SURFOBJ* dest, CLIPOBJ* clip, BRUSHOBJ* brush, POINTL brushOrigin, BYTE rop3);
+    // What can be drawn: the clip within the destination (empty when
+    // nothing can).
+    const RECTL& bounds() const;
+    // Pixels [left, right) of row y, those outside the clip left alone.
+    void Fill(LONG y, LONG left, LONG right);
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+// The ROP3 that draws ROP2 `rop2` (R2_BLACK 1 ... R2_WHITE 16) with the
+// pattern as the pen; 0 with a false result for a value outside 1..16.
+bool Rop3OfRop2(ULONG rop2, BYTE* rop3);
 
 // ROP3 on one byte of each operand: bit (4P + 2S + D) of the code is the
 // result for those input bits.

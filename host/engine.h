@@ -87,9 +87,12 @@ QLPR_EXPORT BOOL EngCopyBits(SURFOBJ* dest, SURFOBJ* source, CLIPOBJ* clip, XLAT
 QLPR_EXPORT BOOL EngAlphaBlend(SURFOBJ* dest, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* xlate,
                                RECTL* destRect, RECTL* sourceRect, BLENDOBJ* blend);
 
-// Paths drawn as the engine draws them: strokes with the line attributes
-// width, joins, caps and dashes, fills by the even-odd rule or, with
-// FP_WINDINGMODE, the winding rule; the brush and mix as for EngBitBlt.
+// Paths drawn as the engine draws them, aliased: strokes with the line
+// attributes width, joins, caps and dashes, fills by the even-odd rule or,
+// with FP_WINDINGMODE, the winding rule (a pixel is inside when its centre
+// is); one-pixel (cosmetic) pens by Bresenham's walk, the end point not
+// drawn. The brush and the mix's foreground ROP2 as for EngBitBlt. A path
+// that draws nothing is TRUE; unusable arguments are FALSE (see paths.cpp).
 QLPR_EXPORT BOOL EngStrokePath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, XFORMOBJ* transform,
                                BRUSHOBJ* brush, POINTL* brushOrigin, LINEATTRS* line, MIX mix);
 QLPR_EXPORT BOOL EngFillPath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, BRUSHOBJ* brush,

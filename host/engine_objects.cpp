@@ -109,10 +109,8 @@ bool Usable(const RECTL& rect) {
 
 ClipRegion::ClipRegion() : ClipRegion(std::vector<RECTL>{}) {}
 
-ClipRegion::ClipRegion(std::vector<RECTL> rectangles) : state_(std::make_unique<State>()) {
-    rectangles.erase(std::remove_if(rectangles.begin(), rectangles.end(),
-                                    [](const RECTL& r) { return !Usable(r); }),
-                     rectangles.end());
+ClipRegion::ClipRegion(std::vector<RECTL> given) : state_(std::make_unique<State>()) {
+    std::vector<RECTL> rectangles = DisjointRectangles(std::move(given));
     CLIPOBJ& clip = state_->object;
     clip.iUniq = 0;
     clip.iMode = TC_RECTANGLES;
@@ -138,6 +136,51 @@ CLIPOBJ* ClipRegion::object() {
 
 const std::vector<RECTL>& ClipRegion::rectangles() const {
     return state_->rectangles;
+}
+
+namespace {
+
+// The parts of `piece` outside `cut`: up to four rectangles (the band above,
+// the band below, and the left and right parts of the band between).
+void Subtract(const RECTL& piece, const RECTL& cut, std::vector<RECTL>* out) {
+    const bool overlap = piece.left < cut.right && cut.left < piece.right &&
+                         piece.top < cut.bottom && cut.top < piece.bottom;
+    if (!overlap) {
+        out->push_back(piece);
+        return;
+    }
+    const LONG top = std::max(piece.top, cut.top);
+    const LONG bottom = std::min(piece.bottom, cut.bottom);
+    const RECTL parts[] = {{piece.left, piece.top, piece.right, top},
+                           {piece.left, bottom, piece.right, piece.bottom},
+                           {piece.left, top, std::max(piece.left, cut.left), bottom},
+                           {std::min(piece.right, cut.right), top, piece.right, bottom}};
+    for (const RECTL& part : parts)
+        if (Usable(part)) out->push_back(part);
+}
+
+}  // namespace
+
+// Each rectangle loses what earlier ones already cover, so rectangles that
+// overlap nothing come out as they were given.
+std::vector<RECTL> DisjointRectangles(std::vector<RECTL> rectangles) {
+    std::vector<RECTL> kept;
+    std::vector<RECTL> pieces, next;
+    for (const RECTL& given : rectangles) {
+        if (!Usable(given)) continue;
+        pieces.assign(1, given);
+        for (const RECTL& earlier : kept) {
+            next.clear();
+            for (const RECTL& piece : pieces) Subtract(piece, earlier, &next);
+            pieces.swap(next);
+            if (pieces.empty()) break;
+        }
+        kept.insert(kept.end(), pieces.begin(), pieces.end());
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const RECTL& a, const RECTL& b) {
+        return a.top != b.top ? a.top < b.top : a.left < b.left;
+    });
+    return kept;
 }
 
 std::vector<RECTL> ClipRectangles(CLIPOBJ* clip, bool* trivial) {

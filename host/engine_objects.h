@@ -18,7 +18,9 @@ namespace host {
 
 // A clip over a list of rectangles: DC_TRIVIAL when there are none, DC_RECT
 // for one (rclBounds is the rectangle), DC_COMPLEX for more (rclBounds is
-// their union). Empty or inverted rectangles are dropped.
+// their union). Empty or inverted rectangles are dropped, and overlapping
+// ones are split (DisjointRectangles) so that the clip, as the platform's,
+// never hands out a pixel twice.
 class QLPR_EXPORT ClipRegion {
   public:
     ClipRegion();
@@ -133,6 +135,10 @@ QLPR_EXPORT bool LookupBrushPattern(const BRUSHOBJ* brush, BrushPattern* pattern
 // enumeration), for DC_RECT its bounds; an empty list with `trivial` set
 // when nothing clips.
 QLPR_EXPORT std::vector<RECTL> ClipRectangles(CLIPOBJ* clip, bool* trivial);
+
+// The pixels of `rectangles` as rectangles that do not overlap, ordered top
+// down, then left to right; empty or inverted ones are dropped.
+QLPR_EXPORT std::vector<RECTL> DisjointRectangles(std::vector<RECTL> rectangles);
 
 // The smallest rectangle holding all of `rects` (at least one).
 RECTL BoundsOf(const std::vector<RECTL>& rects);

@@ -33,6 +33,27 @@ TEST(EngineClip, ComplexityFollowsTheNumberOfRectangles) {
     EXPECT_TRUE(SameRect(two.object()->rclBounds, {-5, 2, 3, 10}));
 }
 
+// Overlapping rectangles are split: every pixel covered is in exactly one
+// rectangle handed out, and they come top-down, then left to right.
+TEST(EngineClip, OverlappingRectanglesBecomeDisjoint) {
+    const std::vector<RECTL> given = {{2, 2, 6, 6}, {0, 0, 4, 4}, {3, 1, 5, 9}, {0, 0, 4, 4}};
+    ClipRegion clip(given);
+    const std::vector<RECTL>& out = clip.rectangles();
+    for (LONG y = -1; y < 10; ++y)
+        for (LONG x = -1; x < 7; ++x) {
+            auto holds = [&](const RECTL& r) {
+                return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+            };
+            const bool covered = std::any_of(given.begin(), given.end(), holds);
+            EXPECT_EQ(std::count_if(out.begin(), out.end(), holds), covered ? 1 : 0)
+                << x << "," << y;
+        }
+    for (std::size_t i = 1; i < out.size(); ++i)
+        EXPECT_TRUE(out[i - 1].top < out[i].top ||
+                    (out[i - 1].top == out[i].top && out[i - 1].left < out[i].left));
+    EXPECT_TRUE(SameRect(clip.object()->rclBounds, {0, 0, 6, 9}));
+}
+
 // Every rectangle comes out once, however small the caller's buffer, and a
 // fresh start walks them all again.
 TEST(EngineClip, EnumerationHonoursTheCallersBufferSize) {
