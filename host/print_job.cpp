@@ -483,6 +483,7 @@ bool UsablePen(const PagePen& pen) {
 bool DrawPath(SURFOBJ* band, POINTL origin, const PagePath& item, std::span<const DRVFN> driver) {
     if (item.points.empty() || (!item.pen && !item.fill)) return false;
     if (item.pen && !UsablePen(*item.pen)) return false;
+    if (DashPieceBound(item) > kMaxDashPieces) return false;
     std::vector<DotPoint> points;
     points.reserve(item.points.size());
     for (const POINTL& p : item.points) points.push_back({p.x, p.y});
@@ -516,6 +517,24 @@ bool DrawRectangle(SURFOBJ* band, POINTL origin, const PageRectangle& rectangle,
 }
 
 }  // namespace
+
+// Each dash of the pattern makes at most one piece per round of the
+// pattern, and the path's length in steps holds its rounds.
+std::uint64_t DashPieceBound(const PagePath& path) {
+    if (!path.pen || path.pen->dash.empty()) return 0;
+    std::uint64_t round = 0;
+    for (LONG length : path.pen->dash)
+        round += static_cast<std::uint64_t>(std::max<LONG>(length, 1));
+    std::uint64_t steps = 0;
+    for (std::size_t i = 0; i < path.points.size(); ++i) {
+        const POINTL& from = path.points[i];
+        const POINTL& to = path.points[(i + 1) % path.points.size()];
+        if (i + 1 == path.points.size() && !path.closed) break;
+        steps += static_cast<std::uint64_t>(
+            std::max(std::abs(std::int64_t{to.x} - from.x), std::abs(std::int64_t{to.y} - from.y)));
+    }
+    return (steps / round + 1) * path.pen->dash.size();
+}
 
 bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item,
                   std::span<const DRVFN> driver) {

@@ -3,6 +3,7 @@
 // printer driver.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -84,6 +85,13 @@ struct PagePath {
 };
 
 using PageItem = std::variant<PageImage, PageRectangle, PagePath>;
+
+// A dashed path is cut into at most this many pieces; one that would make
+// more is not drawn.
+inline constexpr std::uint64_t kMaxDashPieces = std::uint64_t{1} << 20;
+// At least as many pieces as the pen's dashes cut the path into (0 when
+// it is solid).
+QLPR_EXPORT std::uint64_t DashPieceBound(const PagePath& path);
 
 // One page: what is drawn on it. Placed bitmaps are copied into the band
 // first; the items follow in order, each drawn through the driver's drawing
