@@ -29,6 +29,7 @@ struct EngineBrush::State {
     LONG width = 0;
     LONG height = 0;
     std::vector<ULONG> pattern;
+    ULONG hatch = 6;  // the style handed to the driver: 6 when not hatched
     std::vector<std::unique_ptr<BYTE[]>> blocks;  // the driver's realization
 };
 
@@ -317,6 +318,48 @@ std::unique_ptr<EngineBrush> EngineBrush::Pattern(LONG width, LONG height,
     return std::unique_ptr<EngineBrush>(new EngineBrush(std::move(state)));
 }
 
+namespace {
+
+// Whether pixel (x, y) of an 8x8 hatch cell is on a line of `style`.
+bool OnHatchLine(ULONG style, int x, int y) {
+    const bool horizontal = y == 0;
+    const bool vertical = x == 0;
+    const bool down = x == y;    // top left to bottom right
+    const bool up = x + y == 7;  // bottom left to top right
+    switch (style) {
+        case HS_HORIZONTAL:
+            return horizontal;
+        case HS_VERTICAL:
+            return vertical;
+        case HS_FDIAGONAL:
+            return down;
+        case HS_BDIAGONAL:
+            return up;
+        case HS_CROSS:
+            return horizontal || vertical;
+        default:
+            return down || up;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<EngineBrush> EngineBrush::Hatch(ULONG style, ULONG colour,
+                                                PFN_DrvRealizeBrush realize, SURFOBJ* target) {
+    if (style > HS_DIAGCROSS) return nullptr;
+    constexpr ULONG kWhite = 0xFFFFFF;
+    std::vector<ULONG> cells(64);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            cells[static_cast<std::size_t>(y * 8 + x)] =
+                OnHatchLine(style, x, y) ? colour & 0xFFFFFF : kWhite;
+    std::unique_ptr<EngineBrush> brush = Pattern(8, 8, cells);
+    brush->state_->hatch = style;
+    brush->state_->realize = realize;
+    brush->state_->target = target;
+    return brush;
+}
+
 bool LookupBrushPattern(const BRUSHOBJ* brush, BrushPattern* pattern) {
     EngineBrush::State* state = Brushes().Find(brush);
     if (state == nullptr) return false;
@@ -463,21 +506,25 @@ PVOID BRUSHOBJ_pvGetRbrush(BRUSHOBJ* brush) {
     if (state->realizeTried || state->realize == nullptr) return nullptr;
     state->realizeTried = true;
 
-    // The driver realizes from a 1x1 pattern surface of the colour, 24 bits
-    // blue, green, red, as a solid brush reaches it.
-    HBITMAP bitmap = EngCreateBitmap({1, 1}, 0, BMF_24BPP, BMF_TOPDOWN, nullptr);
+    // The driver realizes from a pattern surface of the brush's colours, 24
+    // bits blue, green, red (1x1 for a solid brush, as one reaches it).
+    HBITMAP bitmap =
+        EngCreateBitmap({state->width, state->height}, 0, BMF_24BPP, BMF_TOPDOWN, nullptr);
     SURFOBJ* pattern = bitmap ? EngLockSurface(HSURF{bitmap.value}) : nullptr;
     auto xlate = Translation::ForDirectFormat(BMF_24BPP);
     BOOL realized = FALSE;
     if (pattern != nullptr && xlate) {
-        const ULONG colour = state->pattern.empty() ? 0 : state->pattern[0];
-        auto* pixel = static_cast<BYTE*>(pattern->pvScan0);
-        pixel[0] = static_cast<BYTE>(colour >> 16);
-        pixel[1] = static_cast<BYTE>(colour >> 8);
-        pixel[2] = static_cast<BYTE>(colour);
-        constexpr ULONG kNotHatched = 6;
+        for (LONG y = 0; y < state->height; ++y) {
+            BYTE* row = static_cast<BYTE*>(pattern->pvScan0) + y * pattern->lDelta;
+            for (LONG x = 0; x < state->width; ++x) {
+                const ULONG colour = state->pattern[static_cast<std::size_t>(y * state->width + x)];
+                row[x * 3] = static_cast<BYTE>(colour >> 16);
+                row[x * 3 + 1] = static_cast<BYTE>(colour >> 8);
+                row[x * 3 + 2] = static_cast<BYTE>(colour);
+            }
+        }
         realized =
-            state->realize(brush, state->target, pattern, nullptr, xlate->object(), kNotHatched);
+            state->realize(brush, state->target, pattern, nullptr, xlate->object(), state->hatch);
     }
     if (pattern != nullptr) EngUnlockSurface(pattern);
     if (bitmap) EngDeleteSurface(HSURF{bitmap.value});

@@ -68,10 +68,19 @@ class QLPR_EXPORT Translation {
     std::unique_ptr<State> state_;
 };
 
+// The platform's hatch styles.
+inline constexpr ULONG HS_HORIZONTAL = 0;
+inline constexpr ULONG HS_VERTICAL = 1;
+inline constexpr ULONG HS_FDIAGONAL = 2;  // \ .
+inline constexpr ULONG HS_BDIAGONAL = 3;  // /
+inline constexpr ULONG HS_CROSS = 4;
+inline constexpr ULONG HS_DIAGCROSS = 5;
+
 // A solid brush (colour 0x00BBGGRR), or a pattern brush of COLOURs, rows
-// top-down. The driver's realization is asked for through DrvRealizeBrush
-// of `realize` on the first BRUSHOBJ_pvGetRbrush, with `target` as the
-// surface it is realized for; memory the driver allocates for it with
+// top-down, or a hatch brush. The driver's realization is asked for through
+// DrvRealizeBrush of `realize` on the first BRUSHOBJ_pvGetRbrush, with
+// `target` as the surface it is realized for and the brush's pattern as a
+// 24-bit pattern surface (1x1 for a solid brush); memory the driver allocates for it with
 // BRUSHOBJ_pvAllocRbrush lives as long as the brush.
 class QLPR_EXPORT EngineBrush {
   public:
@@ -81,6 +90,12 @@ class QLPR_EXPORT EngineBrush {
     // width x height entries.
     static std::unique_ptr<EngineBrush> Pattern(LONG width, LONG height,
                                                 const std::vector<ULONG>& colours);
+    // A hatch brush: lines of `colour` on white in an 8x8 pattern of hatch
+    // style `style` (HS_HORIZONTAL .. HS_DIAGCROSS), the style passed to the
+    // driver's realization. Null for an unknown style.
+    static std::unique_ptr<EngineBrush> Hatch(ULONG style, ULONG colour,
+                                              PFN_DrvRealizeBrush realize = nullptr,
+                                              SURFOBJ* target = nullptr);
     ~EngineBrush();
     EngineBrush(const EngineBrush&) = delete;
     EngineBrush& operator=(const EngineBrush&) = delete;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/drawing.h"
@@ -115,14 +116,22 @@ bool ToBand(const RECTL& page, POINTL origin, RECTL* band) {
     return true;
 }
 
+// The driver's entry of `index`, or null.
+template <class F>
+F TableEntry(std::span<const DRVFN> entries, ULONG index) {
+    for (const DRVFN& entry : entries)
+        if (entry.iFunc == index) return reinterpret_cast<F>(entry.pfn);
+    return nullptr;
+}
+
 // The entry of `index` when the band's surface hooked `hook` and the driver
 // has it; null otherwise (the engine's service draws).
 template <class F>
-F HookedEntry(SURFOBJ* band, const DriverHost* driver, FLONG hook, ULONG index) {
-    if (driver == nullptr) return nullptr;
+F HookedEntry(SURFOBJ* band, std::span<const DRVFN> entries, FLONG hook, ULONG index) {
+    if (entries.empty()) return nullptr;
     SurfaceInfo info;
     if (!LookupSurface(band->hsurf, &info) || (info.hooks & hook) == 0) return nullptr;
-    return driver->Entry<F>(index);
+    return TableEntry<F>(entries, index);
 }
 
 // An image's pixels as an engine surface, for as long as it lives. The
@@ -181,7 +190,8 @@ std::unique_ptr<Translation> ImageTranslation(const PageImage& image) {
     return image.palette.empty() ? nullptr : Translation::FromPalette(image.palette);
 }
 
-bool DrawImage(SURFOBJ* band, POINTL origin, const PageImage& image, const DriverHost* driver) {
+bool DrawImage(SURFOBJ* band, POINTL origin, const PageImage& image,
+               std::span<const DRVFN> driver) {
     RECTL target;
     if (!ToBand(image.target, origin, &target)) return false;
     ImageSurface source(image);
@@ -213,14 +223,22 @@ bool DrawImage(SURFOBJ* band, POINTL origin, const PageImage& image, const Drive
                                                 &sourceRect, nullptr, mode) != FALSE;
 }
 
-bool DrawRectangle(SURFOBJ* band, POINTL origin, const PageRectangle& rectangle,
-                   const DriverHost* driver) {
+// A solid brush, or a hatch brush when `hatch` names a style, realized by
+// the driver when it can.
+std::unique_ptr<EngineBrush> MakeBrush(ULONG colour, std::optional<ULONG> hatch,
+                                       std::span<const DRVFN> driver, SURFOBJ* band) {
+    auto realize = TableEntry<PFN_DrvRealizeBrush>(driver, INDEX_DrvRealizeBrush);
+    if (hatch) return EngineBrush::Hatch(*hatch, colour, realize, band);
+    return EngineBrush::Solid(colour, realize, band);
+}
+
+bool FillRectangle(SURFOBJ* band, POINTL origin, const RECTL& rect, ULONG colour,
+                   std::optional<ULONG> hatch, std::span<const DRVFN> driver) {
     RECTL target;
-    if (!ToBand(rectangle.rect, origin, &target)) return false;
+    if (!ToBand(rect, origin, &target)) return false;
     constexpr ROP4 kPatCopy = 0xF0F0;
-    auto realize =
-        driver != nullptr ? driver->Entry<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush) : nullptr;
-    std::unique_ptr<EngineBrush> brush = EngineBrush::Solid(rectangle.colour, realize, band);
+    std::unique_ptr<EngineBrush> brush = MakeBrush(colour, hatch, driver, band);
+    if (!brush) return false;
     ClipRegion clip({{0, 0, band->sizlBitmap.cx, band->sizlBitmap.cy}});
     POINTL brushOrigin{-origin.x, -origin.y};
     auto blt = HookedEntry<PFN_DrvBitBlt>(band, driver, HOOK_BITBLT, INDEX_DrvBitBlt);
@@ -229,13 +247,308 @@ bool DrawRectangle(SURFOBJ* band, POINTL origin, const PageRectangle& rectangle,
                                     kPatCopy) != FALSE;
 }
 
+// ---- paths ----------------------------------------------------------------
+//
+// How page paths become engine paths: a point of dots (x, y) is the 28.4
+// point (16x, 16y), the top-left corner of that dot, which the driver's own
+// renderer and the engine both read as the dot itself. One-dot pens are
+// cosmetic, so that both engines draw them by the same walk, the end point
+// left out. Wider pens are geometric (butt ends, mitred joins); their path
+// runs through the dot's centre for odd widths and its corner for even
+// ones, so that a level or upright line of width w covers the w rows
+// (columns) from y - w/2. The driver's own renderer draws no geometric
+// pen: when it refuses one, the engine strokes it (as it does for calls a
+// driver hands back). Dashes are cut into solid pieces here (the driver's
+// renderer draws no styled pens), which both engines then draw alike.
+
+// Paths stay within what 28.4 fixed point holds.
+constexpr std::int64_t kMaxFixedDots = (std::int64_t{1} << 27) - 1;
+// Both the foreground and the background mix copy the pen.
+constexpr MIX kCopyPen = 0x0D0D;
+
+struct DotPoint {
+    std::int64_t x;
+    std::int64_t y;
+    bool operator==(const DotPoint&) const = default;
+};
+
+// Runs of dots, in page-image coordinates, each an open or closed figure.
+struct DotFigure {
+    std::vector<DotPoint> points;
+    bool closed = false;
+};
+
+std::int64_t RoundedQuotient(std::int64_t numerator, std::int64_t denominator) {
+    return numerator >= 0 ? (numerator + denominator / 2) / denominator
+                          : -((-numerator + denominator / 2) / denominator);
+}
+
+// The solid pieces of an open run of points under a dash pattern, the
+// pattern going on across corners. A segment is measured in dots along its
+// longer axis; the dots between are placed by rounding, as the line's walk
+// places them.
+std::vector<DotFigure> DashPieces(const std::vector<DotPoint>& points,
+                                  const std::vector<LONG>& dash) {
+    std::vector<DotFigure> pieces;
+    std::size_t index = 0;
+    std::int64_t left = dash[0];
+    bool drawn = true;
+    bool joined = false;  // the last piece goes on at the next corner
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        const DotPoint from = points[i - 1];
+        const std::int64_t dx = points[i].x - from.x;
+        const std::int64_t dy = points[i].y - from.y;
+        const std::int64_t steps = std::max(std::abs(dx), std::abs(dy));
+        auto at = [&](std::int64_t step) {
+            return DotPoint{from.x + RoundedQuotient(dx * step, steps),
+                            from.y + RoundedQuotient(dy * step, steps)};
+        };
+        for (std::int64_t step = 0; step < steps;) {
+            const std::int64_t run = std::min(left, steps - step);
+            if (drawn) {
+                if (!joined) pieces.push_back({{at(step)}, false});
+                pieces.back().points.push_back(at(step + run));
+                joined = true;
+            }
+            step += run;
+            left -= run;
+            if (left == 0) {
+                index = (index + 1) % dash.size();
+                left = dash[index];
+                drawn = !drawn;
+                joined = false;
+            }
+        }
+    }
+    return pieces;
+}
+
+// An outline `width` dots wide inside `rect`. One dot: four runs, each
+// drawn left to right or top to bottom so that no engine's rule for a
+// line's last dot leaves a corner out. Wider: the frame between the
+// rectangle and its inside, filled by the even-odd rule (exact in both
+// engines, and the driver's renderer draws no wide pens).
+std::vector<DotFigure> OutlineFigures(const RECTL& rect, LONG width) {
+    const std::int64_t l = rect.left, t = rect.top, r = rect.right, b = rect.bottom;
+    if (width > 1) {
+        std::vector<DotFigure> frame{{{{l, t}, {r, t}, {r, b}, {l, b}}, true}};
+        if (2 * std::int64_t{width} < r - l && 2 * std::int64_t{width} < b - t)
+            frame.push_back({{{l + width, t + width},
+                              {r - width, t + width},
+                              {r - width, b - width},
+                              {l + width, b - width}},
+                             true});
+        return frame;
+    }
+    std::vector<DotFigure> runs{{{{l, t}, {r, t}}, false}};
+    if (b - t > 1) runs.push_back({{{l, b - 1}, {r, b - 1}}, false});
+    if (b - t > 2) {
+        runs.push_back({{{l, t + 1}, {l, b - 1}}, false});
+        if (r - l > 1) runs.push_back({{{r - 1, t + 1}, {r - 1, b - 1}}, false});
+    }
+    return runs;
+}
+
+// Where a path of dots lands on the band, or false when it misses it (or
+// leaves the fixed-point range).
+class BandPath {
+  public:
+    BandPath(const std::vector<DotFigure>& figures, POINTL origin, LONG penWidth) {
+        const std::int64_t centre = penWidth > 1 && penWidth % 2 == 1 ? 8 : 0;
+        std::vector<EnginePath::Figure> converted;
+        converted.reserve(figures.size());
+        for (const DotFigure& figure : figures) {
+            EnginePath::Figure out{{}, figure.closed};
+            out.points.reserve(figure.points.size());
+            for (const DotPoint& p : figure.points) {
+                const std::int64_t x = p.x - origin.x, y = p.y - origin.y;
+                if (std::abs(x) > kMaxFixedDots || std::abs(y) > kMaxFixedDots) return;
+                out.points.push_back(
+                    {static_cast<FIX>(x * 16 + centre), static_cast<FIX>(y * 16 + centre)});
+            }
+            converted.push_back(std::move(out));
+        }
+        path_ = std::make_unique<EnginePath>(std::move(converted));
+    }
+    PATHOBJ* object() const { return path_ ? path_->object() : nullptr; }
+
+  private:
+    std::unique_ptr<EnginePath> path_;
+};
+
+// Whether the figures, widened by the pen, reach the band's rows and
+// columns.
+bool TouchesBand(const std::vector<DotFigure>& figures, LONG penWidth, SURFOBJ* band,
+                 POINTL origin) {
+    std::int64_t top = INT64_MAX, bottom = INT64_MIN, left = INT64_MAX, right = INT64_MIN;
+    for (const DotFigure& figure : figures)
+        for (const DotPoint& p : figure.points) {
+            top = std::min(top, p.y);
+            bottom = std::max(bottom, p.y);
+            left = std::min(left, p.x);
+            right = std::max(right, p.x);
+        }
+    const std::int64_t margin = penWidth + 1;
+    return top <= bottom && bottom + margin >= origin.y &&
+           top - margin < std::int64_t{origin.y} + band->sizlBitmap.cy &&
+           right + margin >= origin.x &&
+           left - margin < std::int64_t{origin.x} + band->sizlBitmap.cx;
+}
+
+LINEATTRS PenAttributes(LONG width) {
+    LINEATTRS line{};
+    if (width <= 1) {
+        line.elWidth.l = 1;
+        return line;
+    }
+    line.fl = LA_GEOMETRIC;
+    line.iJoin = JOIN_MITER;
+    line.iEndCap = ENDCAP_BUTT;
+    line.elWidth.e = static_cast<float>(width);
+    line.eMiterLimit = 10.0F;
+    return line;
+}
+
+// The drawing context every path call of one item shares.
+struct PathCall {
+    SURFOBJ* band;
+    POINTL origin;
+    std::span<const DRVFN> driver;
+    ClipRegion clip;
+    POINTL brushOrigin;
+
+    PathCall(SURFOBJ* b, POINTL o, std::span<const DRVFN> d)
+        : band(b),
+          origin(o),
+          driver(d),
+          clip({{0, 0, b->sizlBitmap.cx, b->sizlBitmap.cy}}),
+          brushOrigin{-o.x, -o.y} {}
+
+    bool Stroke(const std::vector<DotFigure>& figures, const PagePen& pen) {
+        if (!TouchesBand(figures, pen.width, band, origin)) return true;
+        BandPath path(figures, origin, pen.width);
+        std::unique_ptr<EngineBrush> brush = MakeBrush(pen.colour, std::nullopt, driver, band);
+        LINEATTRS line = PenAttributes(pen.width);
+        if (path.object() == nullptr) return false;
+        auto stroke =
+            HookedEntry<PFN_DrvStrokePath>(band, driver, HOOK_STROKEPATH, INDEX_DrvStrokePath);
+        if (stroke != nullptr && stroke(band, path.object(), clip.object(), nullptr,
+                                        brush->object(), &brushOrigin, &line, kCopyPen))
+            return true;
+        if (stroke != nullptr && (line.fl & LA_GEOMETRIC) == 0) return false;
+        return EngStrokePath(band, path.object(), clip.object(), nullptr, brush->object(),
+                             &brushOrigin, &line, kCopyPen) != FALSE;
+    }
+
+    bool Fill(const std::vector<DotFigure>& figures, const PageFill& fill) {
+        if (!TouchesBand(figures, 0, band, origin)) return true;
+        BandPath path(figures, origin, 0);
+        std::unique_ptr<EngineBrush> brush = MakeBrush(fill.colour, fill.hatch, driver, band);
+        if (path.object() == nullptr || !brush) return false;
+        auto draw = HookedEntry<PFN_DrvFillPath>(band, driver, HOOK_FILLPATH, INDEX_DrvFillPath);
+        return (draw ? draw : &EngFillPath)(band, path.object(), clip.object(), brush->object(),
+                                            &brushOrigin, kCopyPen, FillOptions(fill)) != FALSE;
+    }
+
+    bool StrokeAndFill(const std::vector<DotFigure>& figures, const PagePen& pen,
+                       const PageFill& fill) {
+        if (!TouchesBand(figures, pen.width, band, origin)) return true;
+        BandPath path(figures, origin, pen.width);
+        std::unique_ptr<EngineBrush> penBrush = MakeBrush(pen.colour, std::nullopt, driver, band);
+        std::unique_ptr<EngineBrush> fillBrush = MakeBrush(fill.colour, fill.hatch, driver, band);
+        LINEATTRS line = PenAttributes(pen.width);
+        if (path.object() == nullptr || !fillBrush) return false;
+        auto draw = HookedEntry<PFN_DrvStrokeAndFillPath>(band, driver, HOOK_STROKEANDFILLPATH,
+                                                          INDEX_DrvStrokeAndFillPath);
+        if (draw != nullptr &&
+            draw(band, path.object(), clip.object(), nullptr, penBrush->object(), &line,
+                 fillBrush->object(), &brushOrigin, kCopyPen, FillOptions(fill)))
+            return true;
+        if (draw != nullptr && (line.fl & LA_GEOMETRIC) == 0) return false;
+        return EngStrokeAndFillPath(band, path.object(), clip.object(), nullptr, penBrush->object(),
+                                    &line, fillBrush->object(), &brushOrigin, kCopyPen,
+                                    FillOptions(fill)) != FALSE;
+    }
+
+    static FLONG FillOptions(const PageFill& fill) {
+        return fill.winding ? FP_WINDINGMODE : FP_ALTERNATEMODE;
+    }
+};
+
+bool UsablePen(const PagePen& pen) {
+    return pen.width >= 1 &&
+           std::all_of(pen.dash.begin(), pen.dash.end(), [](LONG d) { return d > 0; });
+}
+
+bool DrawPath(SURFOBJ* band, POINTL origin, const PagePath& item, std::span<const DRVFN> driver) {
+    if (item.points.empty() || (!item.pen && !item.fill)) return false;
+    if (item.pen && !UsablePen(*item.pen)) return false;
+    if (DashPieceBound(item) > kMaxDashPieces) return false;
+    std::vector<DotPoint> points;
+    points.reserve(item.points.size());
+    for (const POINTL& p : item.points) points.push_back({p.x, p.y});
+    std::vector<DotFigure> figures{{points, item.closed}};
+    PathCall call(band, origin, driver);
+    if (item.pen && !item.pen->dash.empty()) {
+        // Dashed paths are open (lines and polylines); their fill, if any,
+        // goes first.
+        if (item.fill && !call.Fill(figures, *item.fill)) return false;
+        if (item.closed) figures[0].points.push_back(points.front());
+        return call.Stroke(DashPieces(figures[0].points, item.pen->dash), *item.pen);
+    }
+    if (item.pen && item.fill) return call.StrokeAndFill(figures, *item.pen, *item.fill);
+    if (item.pen) return call.Stroke(figures, *item.pen);
+    return call.Fill(figures, *item.fill);
+}
+
+bool DrawRectangle(SURFOBJ* band, POINTL origin, const PageRectangle& rectangle,
+                   std::span<const DRVFN> driver) {
+    if (rectangle.rect.left >= rectangle.rect.right || rectangle.rect.top >= rectangle.rect.bottom)
+        return false;
+    if (rectangle.filled &&
+        !FillRectangle(band, origin, rectangle.rect, rectangle.colour, rectangle.hatch, driver))
+        return false;
+    if (!rectangle.outline) return true;
+    if (rectangle.outlineWidth < 1) return false;
+    PathCall call(band, origin, driver);
+    const std::vector<DotFigure> outline = OutlineFigures(rectangle.rect, rectangle.outlineWidth);
+    if (rectangle.outlineWidth > 1) return call.Fill(outline, {*rectangle.outline, {}, false});
+    return call.Stroke(outline, {*rectangle.outline, 1, {}});
+}
+
 }  // namespace
 
-bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item, const DriverHost* driver) {
+// Each dash of the pattern makes at most one piece per round of the
+// pattern, and the path's length in steps holds its rounds.
+std::uint64_t DashPieceBound(const PagePath& path) {
+    if (!path.pen || path.pen->dash.empty()) return 0;
+    std::uint64_t round = 0;
+    for (LONG length : path.pen->dash)
+        round += static_cast<std::uint64_t>(std::max<LONG>(length, 1));
+    std::uint64_t steps = 0;
+    for (std::size_t i = 0; i < path.points.size(); ++i) {
+        const POINTL& from = path.points[i];
+        const POINTL& to = path.points[(i + 1) % path.points.size()];
+        if (i + 1 == path.points.size() && !path.closed) break;
+        steps += static_cast<std::uint64_t>(
+            std::max(std::abs(std::int64_t{to.x} - from.x), std::abs(std::int64_t{to.y} - from.y)));
+    }
+    return (steps / round + 1) * path.pen->dash.size();
+}
+
+bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item,
+                  std::span<const DRVFN> driver) {
     if (band == nullptr) return false;
     if (const auto* image = std::get_if<PageImage>(&item))
         return DrawImage(band, origin, *image, driver);
+    if (const auto* path = std::get_if<PagePath>(&item))
+        return DrawPath(band, origin, *path, driver);
     return DrawRectangle(band, origin, std::get<PageRectangle>(item), driver);
+}
+
+bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item, const DriverHost* driver) {
+    if (driver == nullptr) return DrawPageItem(band, origin, item, std::span<const DRVFN>{});
+    return DrawPageItem(band, origin, item, std::span<const DRVFN>(driver->table()));
 }
 
 void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitmap& bitmap) {

@@ -3,8 +3,11 @@
 // printer driver.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -42,13 +45,53 @@ struct PageImage {
 };
 
 // A rectangle filled with a solid colour (0x00BBGGRR), as a PatBlt with a
-// solid brush.
+// solid brush, or with a hatch of that colour on white (`hatch`: HS_
+// style); with `filled` clear it is not filled. An `outline` colour draws
+// a frame `outlineWidth` dots wide inside the rectangle, so that its outer
+// edge is the rectangle's edge.
 struct PageRectangle {
     RECTL rect;  // page-image coordinates
     ULONG colour;
+    bool filled = true;
+    std::optional<ULONG> hatch = std::nullopt;
+    std::optional<ULONG> outline = std::nullopt;
+    LONG outlineWidth = 1;
 };
 
-using PageItem = std::variant<PageImage, PageRectangle>;
+// The pen of a path: colour 0x00BBGGRR, width in dots, and dashes: dot
+// lengths drawn and left alternately, starting with a drawn one, repeated
+// along the whole path (none: solid).
+struct PagePen {
+    ULONG colour = 0;
+    LONG width = 1;
+    std::vector<LONG> dash = {};
+};
+
+// The fill of a closed path: a solid colour or a hatch of it (as a
+// rectangle's), by the even-odd rule or the winding rule.
+struct PageFill {
+    ULONG colour = 0;
+    std::optional<ULONG> hatch = std::nullopt;
+    bool winding = false;
+};
+
+// Lines, polylines and polygons: points in dots (page-image coordinates),
+// one open or closed figure, stroked by `pen` and/or filled by `fill`.
+struct PagePath {
+    std::vector<POINTL> points = {};
+    bool closed = false;
+    std::optional<PagePen> pen = std::nullopt;
+    std::optional<PageFill> fill = std::nullopt;
+};
+
+using PageItem = std::variant<PageImage, PageRectangle, PagePath>;
+
+// A dashed path is cut into at most this many pieces; one that would make
+// more is not drawn.
+inline constexpr std::uint64_t kMaxDashPieces = std::uint64_t{1} << 20;
+// At least as many pieces as the pen's dashes cut the path into (0 when
+// it is solid).
+QLPR_EXPORT std::uint64_t DashPieceBound(const PagePath& path);
 
 // One page: what is drawn on it. Placed bitmaps are copied into the band
 // first; the items follow in order, each drawn through the driver's drawing
@@ -133,12 +176,17 @@ QLPR_EXPORT void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitm
 // DrvStretchBlt in HALFTONE mode, scaled or not; a one-bit image through
 // DrvCopyBits at its own size, else DrvStretchBlt (HALFTONE into a 1-bit
 // band, COLORONCOLOR otherwise);
-// a rectangle through DrvBitBlt with PATCOPY and a solid brush. Each call
-// gets a clip of the band's rectangle and rectangles in band coordinates.
-// An entry the band's surface did not hook, or that `driver` (may be null)
+// a rectangle through DrvBitBlt with PATCOPY and a solid or hatch brush,
+// its outline as a path (see DrawPagePath in print_job.cpp); paths through
+// DrvStrokePath, DrvFillPath and DrvStrokeAndFillPath. Each call gets a
+// clip of the band's rectangle and coordinates in band coordinates. An
+// entry the band's surface did not hook, or that `driver` (may be null)
 // lacks, is drawn by the engine's own service. False when the item is
 // unusable or the drawing call fails.
 QLPR_EXPORT bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item,
                               const DriverHost* driver);
+// The same through the entries of a driver's function table.
+QLPR_EXPORT bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item,
+                              std::span<const DRVFN> entries);
 
 }  // namespace host

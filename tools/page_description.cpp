@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <span>
 
 #include "tools/file_io.h"
 
@@ -56,20 +57,89 @@ struct ItemReader {
         return true;
     }
     bool Colour(ULONG* out) const {
-        auto found = item.find("colour");
-        if (found == item.end()) {
-            *out = kBlackColour;
-            return true;
-        }
-        const std::string bad = "\"colour\" must be a string #RRGGBB";
+        std::optional<ULONG> colour;
+        if (!OptionalColour("colour", &colour)) return false;
+        *out = colour.value_or(kBlackColour);
+        return true;
+    }
+    // A colour #RRGGBB under `key`, when given.
+    bool OptionalColour(const char* key, std::optional<ULONG>* out) const {
+        auto found = item.find(key);
+        if (found == item.end()) return true;
+        const std::string bad = "\"" + std::string(key) + "\" must be a string #RRGGBB";
         if (!found->is_string()) return Fail(bad);
         const std::string text = found->get<std::string>();
         if (text.size() != 7 || text[0] != '#' ||
             text.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos)
             return Fail(bad);
         const ULONG rgb = std::stoul(text.substr(1), nullptr, 16);
-        // Rectangles take the engine's 0x00BBGGRR.
+        // The engine takes 0x00BBGGRR.
         *out = (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF);
+        return true;
+    }
+    // One of `names` under `key` (its index), when given.
+    bool OptionalChoice(const char* key, std::span<const char* const> names,
+                        std::optional<ULONG>* out) const {
+        auto found = item.find(key);
+        if (found == item.end()) return true;
+        std::string list;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (found->is_string() && *found == names[i]) {
+                *out = static_cast<ULONG>(i);
+                return true;
+            }
+            list += (i == 0                  ? "\""
+                     : i + 1 == names.size() ? " or \""
+                                             : ", \"") +
+                    std::string(names[i]) + "\"";
+        }
+        return Fail("\"" + std::string(key) + "\" must be " + list);
+    }
+    // A list of [x, y] under `key`, `fewest` to kMaxPathPoints of them.
+    bool Points(const char* key, std::size_t fewest, std::vector<POINTL>* out) const {
+        auto found = item.find(key);
+        if (found == item.end()) return Fail("\"" + std::string(key) + "\" is missing");
+        const std::string bad = "\"" + std::string(key) + "\" must be a list of " +
+                                std::to_string(fewest) + " to " + std::to_string(kMaxPathPoints) +
+                                " points [x, y]";
+        if (!found->is_array() || found->size() < fewest || found->size() > kMaxPathPoints)
+            return Fail(bad);
+        out->reserve(found->size());
+        for (const json& point : *found) {
+            if (!point.is_array() || point.size() != 2) return Fail(bad);
+            long x = 0, y = 0;
+            if (!Coordinate(point[0], &x) || !Coordinate(point[1], &y))
+                return Fail("\"" + std::string(key) + "\" holds a point that is not two whole " +
+                            "numbers within " + std::to_string(-kMaxCoordinate) + " to " +
+                            std::to_string(kMaxCoordinate));
+            out->push_back({static_cast<LONG>(x), static_cast<LONG>(y)});
+        }
+        return true;
+    }
+    // A list of 1 to kMaxDashes dot lengths, each at least 1, when given.
+    bool Dash(std::vector<LONG>* out) const {
+        auto found = item.find("dash");
+        if (found == item.end()) return true;
+        const std::string bad = "\"dash\" must be a list of 1 to " + std::to_string(kMaxDashes) +
+                                " lengths within 1 to " + std::to_string(kMaxCoordinate);
+        if (!found->is_array() || found->empty() || found->size() > kMaxDashes) return Fail(bad);
+        for (const json& length : *found) {
+            long value = 0;
+            if (!Coordinate(length, &value) || value < 1) return Fail(bad);
+            out->push_back(static_cast<LONG>(value));
+        }
+        return true;
+    }
+
+  private:
+    static bool Coordinate(const json& value, long* out) {
+        if (!value.is_number_integer()) return false;
+        if (value.is_number_unsigned() &&
+            value.get<unsigned long long>() > static_cast<unsigned long long>(kMaxCoordinate))
+            return false;
+        const long long number = value.get<long long>();
+        if (number < -kMaxCoordinate || number > kMaxCoordinate) return false;
+        *out = static_cast<long>(number);
         return true;
     }
 };
@@ -85,17 +155,123 @@ long ScaledSide(long side, long otherTarget, long otherSide) {
     return static_cast<long>(std::clamp<long long>(scaled, 1, kMaxCoordinate));
 }
 
+// Indexed by hatch style (HS_HORIZONTAL .. HS_DIAGCROSS).
+constexpr const char* kHatchNames[] = {"horizontal",  "vertical", "diagonal-down",
+                                       "diagonal-up", "cross",    "diagonal-cross"};
+constexpr const char* kRuleNames[] = {"even-odd", "winding"};
+
+// An outline's colour and width: the width only with a colour.
+bool ReadOutline(const ItemReader& reader, std::optional<ULONG>* colour, long* width) {
+    if (!reader.OptionalColour("outline", colour) || !reader.Number("outlineWidth", 1, 1, width))
+        return false;
+    if (!*colour && reader.item.contains("outlineWidth"))
+        return reader.Fail("\"outlineWidth\" needs an \"outline\"");
+    if (*width > kMaxPenWidth)
+        return reader.Fail("\"outlineWidth\" must be within 1 to " + std::to_string(kMaxPenWidth));
+    return true;
+}
+
+// The rows a path reaches below its lowest point: half its pen, or none
+// for a fill (which ends at the point).
+LONG PenBelow(LONG width) {
+    return (width + 1) / 2;
+}
+
+void AddPath(host::PagePath path, PageContent* content) {
+    LONG lowest = path.points.front().y;
+    for (const POINTL& p : path.points) lowest = std::max(lowest, p.y);
+    const LONG below = path.pen ? PenBelow(path.pen->width) : 0;
+    content->bottom = std::max<LONG>(content->bottom, lowest + below);
+    content->page.items.push_back(std::move(path));
+}
+
 bool AddRectangle(const ItemReader& reader, PageContent* content) {
-    if (!reader.Keys({"type", "x", "y", "width", "height", "colour"})) return false;
-    long x = 0, y = 0, width = 0, height = 0;
+    if (!reader.Keys(
+            {"type", "x", "y", "width", "height", "colour", "outline", "outlineWidth", "pattern"}))
+        return false;
+    long x = 0, y = 0, width = 0, height = 0, outlineWidth = 1;
     ULONG colour = 0;
+    std::optional<ULONG> outline, hatch;
     if (!reader.Number("x", -kMaxCoordinate, std::nullopt, &x) ||
         !reader.Number("y", -kMaxCoordinate, std::nullopt, &y) ||
         !reader.Number("width", 1, std::nullopt, &width) ||
-        !reader.Number("height", 1, std::nullopt, &height) || !reader.Colour(&colour))
+        !reader.Number("height", 1, std::nullopt, &height) || !reader.Colour(&colour) ||
+        !ReadOutline(reader, &outline, &outlineWidth) ||
+        !reader.OptionalChoice("pattern", kHatchNames, &hatch))
         return false;
-    content->page.items.push_back(host::PageRectangle{Rect(x, y, width, height), colour});
+    host::PageRectangle rectangle{Rect(x, y, width, height), colour};
+    // Outlined boxes are filled only when given a colour or a pattern.
+    rectangle.filled = !outline || reader.item.contains("colour") || hatch;
+    rectangle.hatch = hatch;
+    rectangle.outline = outline;
+    rectangle.outlineWidth = static_cast<LONG>(outlineWidth);
+    content->page.items.push_back(rectangle);
     content->bottom = std::max<LONG>(content->bottom, static_cast<LONG>(y + height));
+    return true;
+}
+
+// The pen of a line or polyline: "colour", "width", "dash".
+bool ReadPen(const ItemReader& reader, host::PagePen* pen) {
+    long width = 1;
+    if (!reader.Colour(&pen->colour) || !reader.Number("width", 1, 1, &width) ||
+        !reader.Dash(&pen->dash))
+        return false;
+    if (width > kMaxPenWidth)
+        return reader.Fail("\"width\" must be within 1 to " + std::to_string(kMaxPenWidth));
+    pen->width = static_cast<LONG>(width);
+    return true;
+}
+
+// A dashed path the print job could not cut into a sane number of pieces.
+bool CheckDashes(const ItemReader& reader, const host::PagePath& path) {
+    if (host::DashPieceBound(path) <= host::kMaxDashPieces) return true;
+    return reader.Fail("\"dash\" cuts the path into more than " +
+                       std::to_string(host::kMaxDashPieces) + " pieces");
+}
+
+bool AddLine(const ItemReader& reader, PageContent* content) {
+    if (!reader.Keys({"type", "x1", "y1", "x2", "y2", "width", "colour", "dash"})) return false;
+    long x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    host::PagePen pen;
+    if (!reader.Number("x1", -kMaxCoordinate, std::nullopt, &x1) ||
+        !reader.Number("y1", -kMaxCoordinate, std::nullopt, &y1) ||
+        !reader.Number("x2", -kMaxCoordinate, std::nullopt, &x2) ||
+        !reader.Number("y2", -kMaxCoordinate, std::nullopt, &y2) || !ReadPen(reader, &pen))
+        return false;
+    host::PagePath path{{{static_cast<LONG>(x1), static_cast<LONG>(y1)},
+                         {static_cast<LONG>(x2), static_cast<LONG>(y2)}},
+                        false,
+                        std::move(pen)};
+    if (!CheckDashes(reader, path)) return false;
+    AddPath(std::move(path), content);
+    return true;
+}
+
+bool AddPolyline(const ItemReader& reader, PageContent* content) {
+    if (!reader.Keys({"type", "points", "width", "colour", "dash"})) return false;
+    host::PagePath path;
+    host::PagePen pen;
+    if (!reader.Points("points", 2, &path.points) || !ReadPen(reader, &pen)) return false;
+    path.pen = std::move(pen);
+    if (!CheckDashes(reader, path)) return false;
+    AddPath(std::move(path), content);
+    return true;
+}
+
+bool AddPolygon(const ItemReader& reader, PageContent* content) {
+    if (!reader.Keys({"type", "points", "fill", "outline", "outlineWidth", "rule"})) return false;
+    host::PagePath path;
+    path.closed = true;
+    std::optional<ULONG> fill, outline, rule;
+    long outlineWidth = 1;
+    if (!reader.Points("points", 3, &path.points) || !reader.OptionalColour("fill", &fill) ||
+        !ReadOutline(reader, &outline, &outlineWidth) ||
+        !reader.OptionalChoice("rule", kRuleNames, &rule))
+        return false;
+    // With neither a fill nor an outline a polygon is filled black.
+    if (fill || !outline) path.fill = host::PageFill{fill.value_or(kBlackColour), {}, rule == 1U};
+    if (outline) path.pen = host::PagePen{*outline, static_cast<LONG>(outlineWidth), {}};
+    AddPath(std::move(path), content);
     return true;
 }
 
@@ -197,11 +373,18 @@ std::optional<PageContent> ReadDescription(const json& root, const std::filesyst
         auto type = item.find("type");
         bool added = false;
         if (type == item.end() || !type->is_string()) {
-            reader.Fail("\"type\" must be \"image\" or \"rectangle\"");
+            reader.Fail(
+                "\"type\" must be \"image\", \"rectangle\", \"line\", \"polyline\" or \"polygon\"");
         } else if (*type == "image") {
             added = AddImage(reader, folder, &imageBytes, &content);
         } else if (*type == "rectangle") {
             added = AddRectangle(reader, &content);
+        } else if (*type == "line") {
+            added = AddLine(reader, &content);
+        } else if (*type == "polyline") {
+            added = AddPolyline(reader, &content);
+        } else if (*type == "polygon") {
+            added = AddPolygon(reader, &content);
         } else {
             reader.Fail("unknown type \"" + type->get<std::string>() + "\"");
         }

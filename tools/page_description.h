@@ -1,18 +1,24 @@
 // The pages qlpr print makes of its inputs: an image file is a page of its
-// own; a page description (.json) lists images and filled rectangles in
-// drawing order, in dots:
+// own; a page description (.json) lists images, rectangles, lines,
+// polylines and polygons in drawing order, in dots:
 //
 //   { "items": [
 //       { "type": "image", "file": "logo.pbm", "x": 188, "y": 0 },
 //       { "type": "image", "file": "photo.png", "x": 0, "y": 120, "width": 576 },
 //       { "type": "rectangle", "x": 0, "y": 100, "width": 576, "height": 3,
-//         "colour": "#000000" } ] }
+//         "colour": "#000000" },
+//       { "type": "line", "x1": 0, "y1": 400, "x2": 576, "y2": 400, "dash": [8, 4] } ] }
 //
 // An image's "width" and "height" are optional: with both it is scaled to
 // them, with one the other follows its aspect, with none it is printed one
-// pixel to one dot. A rectangle's colour defaults to black. File names are
-// relative to the description's folder (the working folder for a
-// description read from standard input).
+// pixel to one dot. A rectangle's colour defaults to black; with an
+// "outline" (and "outlineWidth", drawn inside it) it is filled only when
+// it has a "colour" or a hatch "pattern". Lines and polylines take
+// "colour", "width" and "dash"; polygons "fill", "outline",
+// "outlineWidth" and "rule", and are filled black with neither fill nor
+// outline. How they are drawn: see the paths of host/print_job.cpp and the
+// README. File names are relative to the description's folder (the
+// working folder for a description read from standard input).
 #pragma once
 
 #include <filesystem>
@@ -29,6 +35,12 @@ namespace qlpr {
 inline constexpr long kMaxCoordinate = 1L << 20;
 // A description may list at most this many items.
 inline constexpr std::size_t kMaxPageItems = 10000;
+// A polyline or polygon has at most this many points.
+inline constexpr std::size_t kMaxPathPoints = 100000;
+// Pens and outlines are at most this many dots wide.
+inline constexpr long kMaxPenWidth = 1000;
+// A dash pattern has at most this many lengths.
+inline constexpr std::size_t kMaxDashes = 16;
 
 struct PageContent {
     host::Page page;

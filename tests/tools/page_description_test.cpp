@@ -8,6 +8,7 @@
 #include <fstream>
 #include <variant>
 
+#include "host/engine_objects.h"
 #include "host/winddi.h"
 #include "test_support.h"
 #include "tools/print_options.h"
@@ -71,6 +72,70 @@ TEST_F(PageDescription, ScalesImagesToTheGivenSizeOrKeepsTheirAspect) {
     EXPECT_EQ(std::get<host::PageImage>(content->page.items[1]).size.cx, 4);
 }
 
+TEST_F(PageDescription, ReadsLinesPolylinesPolygonsAndOutlinedBoxes) {
+    auto content = Parse(R"({"items": [
+        {"type": "line", "x1": 0, "y1": 10, "x2": 576, "y2": 10},
+        {"type": "line", "x1": 0, "y1": 20, "x2": 576, "y2": 20, "width": 3,
+         "colour": "#FF0000", "dash": [8, 4]},
+        {"type": "polyline", "points": [[0, 0], [10, 30], [20, 0]]},
+        {"type": "polygon", "points": [[0, 0], [10, 40], [20, 0]], "rule": "winding"},
+        {"type": "polygon", "points": [[0, 0], [10, 40], [20, 0]], "outline": "#000000",
+         "outlineWidth": 2},
+        {"type": "polygon", "points": [[0, 0], [10, 40], [20, 0]], "fill": "#00FF00",
+         "outline": "#000000"},
+        {"type": "rectangle", "x": 0, "y": 50, "width": 100, "height": 50, "outline": "#000000",
+         "outlineWidth": 2},
+        {"type": "rectangle", "x": 0, "y": 50, "width": 100, "height": 50, "outline": "#000000",
+         "pattern": "diagonal-up"},
+        {"type": "rectangle", "x": 0, "y": 50, "width": 100, "height": 50, "pattern": "cross",
+         "colour": "#0000FF"}]})");
+    ASSERT_TRUE(content) << error_;
+    const auto& items = content->page.items;
+    ASSERT_EQ(items.size(), 9u);
+    auto path = [&](std::size_t i) { return std::get<host::PagePath>(items[i]); };
+    auto rectangle = [&](std::size_t i) { return std::get<host::PageRectangle>(items[i]); };
+
+    EXPECT_EQ(path(0).points.size(), 2u);
+    EXPECT_EQ(path(0).points[1].x, 576);
+    EXPECT_FALSE(path(0).closed);
+    EXPECT_EQ(path(0).pen->width, 1);
+    EXPECT_EQ(path(0).pen->colour, 0u);
+    EXPECT_TRUE(path(0).pen->dash.empty());
+    EXPECT_FALSE(path(0).fill);
+    EXPECT_EQ(path(1).pen->width, 3);
+    EXPECT_EQ(path(1).pen->colour, 0x0000FFu);
+    EXPECT_EQ(path(1).pen->dash, (std::vector<LONG>{8, 4}));
+    EXPECT_EQ(path(2).points[1].y, 30);
+    EXPECT_FALSE(path(2).closed);
+    // Neither fill nor outline: filled black.
+    EXPECT_TRUE(path(3).closed);
+    EXPECT_FALSE(path(3).pen);
+    EXPECT_EQ(path(3).fill->colour, 0u);
+    EXPECT_TRUE(path(3).fill->winding);
+    // An outline alone is not filled.
+    EXPECT_FALSE(path(4).fill);
+    EXPECT_EQ(path(4).pen->width, 2);
+    EXPECT_EQ(path(5).fill->colour, 0x00FF00u);
+    EXPECT_FALSE(path(5).fill->winding);
+    EXPECT_EQ(path(5).pen->width, 1);
+
+    EXPECT_FALSE(rectangle(6).filled);
+    EXPECT_EQ(rectangle(6).outline, 0u);
+    EXPECT_EQ(rectangle(6).outlineWidth, 2);
+    EXPECT_TRUE(rectangle(7).filled);
+    EXPECT_EQ(rectangle(7).hatch, host::HS_BDIAGONAL);
+    EXPECT_EQ(rectangle(7).colour, 0u);
+    EXPECT_EQ(rectangle(8).hatch, host::HS_CROSS);
+    EXPECT_EQ(rectangle(8).colour, 0xFF0000u);
+    EXPECT_FALSE(rectangle(8).outline);
+    // The wide line reaches two rows below its own.
+    EXPECT_EQ(content->bottom, 100);
+    auto low = Parse(R"({"items": [{"type": "line", "x1": 0, "y1": 20, "x2": 9, "y2": 200,
+                                    "width": 5}]})");
+    ASSERT_TRUE(low) << error_;
+    EXPECT_EQ(low->bottom, 203);
+}
+
 TEST_F(PageDescription, RefusesMalformedDescriptionsWithTheItemNamed) {
     const std::pair<const char*, const char*> kBad[] = {
         {"{", "not a valid page description"},
@@ -100,6 +165,45 @@ TEST_F(PageDescription, RefusesMalformedDescriptionsWithTheItemNamed) {
          "#RRGGBB"},
         {R"({"items": [{"type": "rectangle", "x": 0, "y": 0, "width": 5, "height": 1, "color": "#000000"}]})",
          "unknown key \"color\""},
+        {R"({"items": [{"type": "line", "x1": 0, "y1": 0, "x2": 5}]})", "\"y2\" is missing"},
+        {R"({"items": [{"type": "line", "x1": 0, "y1": 0, "x2": 5, "y2": 0, "width": 0}]})",
+         "\"width\" must be within 1"},
+        {R"({"items": [{"type": "line", "x1": 0, "y1": 0, "x2": 5, "y2": 0, "width": 1001}]})",
+         "\"width\" must be within 1 to 1000"},
+        {R"({"items": [{"type": "line", "x1": 0, "y1": 0, "x2": 5, "y2": 0, "dash": []}]})",
+         "\"dash\" must be a list of 1 to 16"},
+        {R"({"items": [{"type": "line", "x1": 0, "y1": 0, "x2": 5, "y2": 0, "dash": [3, 0]}]})",
+         "\"dash\" must be"},
+        {R"({"items": [{"type": "line", "x1": 0, "y1": 0, "x2": 5, "y2": 0, "dash": 3}]})",
+         "\"dash\" must be"},
+        {R"({"items": [{"type": "line", "x1": -1048576, "y1": 0, "x2": 1048576, "y2": 0,
+                        "dash": [1]}]})",
+         "more than 1048576 pieces"},
+        {R"({"items": [{"type": "line", "x1": 0, "y1": 0, "x2": 5, "y2": 0, "fill": "#000000"}]})",
+         "unknown key \"fill\""},
+        {R"({"items": [{"type": "polyline", "points": [[0, 0]]}]})",
+         "\"points\" must be a list of 2 to 100000 points"},
+        {R"({"items": [{"type": "polyline", "points": [[0, 0], [1]]}]})", "points [x, y]"},
+        {R"({"items": [{"type": "polyline", "points": [[0, 0], [1, 2000000]]}]})",
+         "not two whole numbers within -1048576 to 1048576"},
+        {R"({"items": [{"type": "polyline", "points": [[0, 0], [1, 0.5]]}]})",
+         "not two whole numbers"},
+        {R"({"items": [{"type": "polygon", "points": [[0, 0], [1, 1]]}]})",
+         "\"points\" must be a list of 3"},
+        {R"({"items": [{"type": "polygon"}]})", "\"points\" is missing"},
+        {R"({"items": [{"type": "polygon", "points": [[0, 0], [1, 1], [2, 0]], "rule": "odd"}]})",
+         "\"rule\" must be \"even-odd\" or \"winding\""},
+        {R"({"items": [{"type": "polygon", "points": [[0, 0], [1, 1], [2, 0]], "fill": 0}]})",
+         "\"fill\" must be a string #RRGGBB"},
+        {R"({"items": [{"type": "polygon", "points": [[0, 0], [1, 1], [2, 0]],
+                        "outlineWidth": 2}]})",
+         "\"outlineWidth\" needs an \"outline\""},
+        {R"({"items": [{"type": "rectangle", "x": 0, "y": 0, "width": 5, "height": 1,
+                        "pattern": "dots"}]})",
+         "\"pattern\" must be \"horizontal\", \"vertical\""},
+        {R"({"items": [{"type": "rectangle", "x": 0, "y": 0, "width": 5, "height": 1,
+                        "outline": "#000000", "outlineWidth": 0}]})",
+         "\"outlineWidth\" must be within 1"},
         {R"({"items": [{"type": "image"}]})", "\"file\" is missing"},
         {R"({"items": [{"type": "image", "file": 3}]})", "\"file\" must be a file name"},
         {R"({"items": [{"type": "image", "file": "missing.png"}]})", "cannot read"},
