@@ -679,16 +679,6 @@ TEST_F(EndToEnd, OwnRenderingPrintsTheSameStreamAsTheEnginesDrawing) {
 // engine, at every band depth, and the dots land where the description
 // puts them (across band seams too).
 TEST_F(EndToEnd, VectorPagesPrintTheSameByBothEngines) {
-    // Until both engines draw paths, a line prints nothing: skip then.
-    WriteText("probe.json",
-              R"({"items": [{"type": "line", "x1": 0, "y1": 5, "x2": 100, "y2": 5}]})");
-    for (const char* own : {"", " --own-rendering"}) {
-        const std::vector<qlpr::PrintedPage> probe = Print("probe.json" + std::string(own));
-        if (probe.empty() || std::count(probe[0].plane1.begin(), probe[0].plane1.end(), 0) ==
-                                 static_cast<long>(probe[0].plane1.size()))
-            GTEST_SKIP() << "paths are not drawn yet" << own;
-    }
-
     WriteText("vector.json", R"({"items": [
         {"type": "rectangle", "x": 10, "y": 10, "width": 100, "height": 50, "outline": "#000000"},
         {"type": "rectangle", "x": 150, "y": 10, "width": 80, "height": 40, "outline": "#000000",
