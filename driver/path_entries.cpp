@@ -73,16 +73,15 @@ BOOL DrvStrokePath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, XFORMOBJ* xfo
     if (!OwnRendering(*instance))
         return LogResult(*instance,
                          EngStrokePath(surface, path, clip, xform, brush, brushOrigin, line, mix));
-    PathRequest request;
-    request.operation = PathOperation::Stroke;
-    request.path = path;
-    request.clip = clip;
-    request.strokeBrush = brush;
-    request.line = line;
-    request.brushOrigin = brushOrigin;
-    request.mix = mix;
-    request.bounds = bounds;
-    return RenderPath(instance, surface, request);
+    return RenderPath(instance, surface,
+                      {.operation = PathOperation::Stroke,
+                       .path = path,
+                       .clip = clip,
+                       .strokeBrush = brush,
+                       .line = line,
+                       .brushOrigin = brushOrigin,
+                       .mix = mix,
+                       .bounds = bounds});
 }
 
 BOOL DrvFillPath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, BRUSHOBJ* brush,
@@ -95,16 +94,15 @@ BOOL DrvFillPath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, BRUSHOBJ* brush
     if (!OwnRendering(*instance))
         return LogResult(*instance,
                          EngFillPath(surface, path, clip, brush, brushOrigin, mix, options));
-    PathRequest request;
-    request.operation = PathOperation::Fill;
-    request.path = path;
-    request.clip = clip;
-    request.fillBrush = brush;
-    request.brushOrigin = brushOrigin;
-    request.mix = mix;
-    request.options = options;
-    request.bounds = bounds;
-    return RenderPath(instance, surface, request);
+    return RenderPath(instance, surface,
+                      {.operation = PathOperation::Fill,
+                       .path = path,
+                       .clip = clip,
+                       .fillBrush = brush,
+                       .brushOrigin = brushOrigin,
+                       .mix = mix,
+                       .options = options,
+                       .bounds = bounds});
 }
 
 BOOL DrvStrokeAndFillPath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, XFORMOBJ* xform,
@@ -120,18 +118,17 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* surface, PATHOBJ* path, CLIPOBJ* clip, XFORMO
         return LogResult(*instance,
                          EngStrokeAndFillPath(surface, path, clip, xform, strokeBrush, line,
                                               fillBrush, brushOrigin, fillMix, options));
-    PathRequest request;
-    request.operation = PathOperation::StrokeAndFill;
-    request.path = path;
-    request.clip = clip;
-    request.strokeBrush = strokeBrush;
-    request.line = line;
-    request.fillBrush = fillBrush;
-    request.brushOrigin = brushOrigin;
-    request.mix = fillMix;
-    request.options = options;
-    request.bounds = bounds;
-    return RenderPath(instance, surface, request);
+    return RenderPath(instance, surface,
+                      {.operation = PathOperation::StrokeAndFill,
+                       .path = path,
+                       .clip = clip,
+                       .strokeBrush = strokeBrush,
+                       .line = line,
+                       .fillBrush = fillBrush,
+                       .brushOrigin = brushOrigin,
+                       .mix = fillMix,
+                       .options = options,
+                       .bounds = bounds});
 }
 
 namespace {
