@@ -18,6 +18,10 @@ QLPR_EXPORT BOOL EngDeletePalette(HPALETTE palette);
 // EngFreeMem.
 QLPR_EXPORT FD_GLYPHSET* EngComputeGlyphSet(INT codePage, INT firstChar, INT count);
 
+// A resource of the driver module `module` (as HMODULE) by id and type:
+// its bytes and, with `size` given, their count; null when it has none.
+QLPR_EXPORT PVOID EngFindResource(HANDLE module, int id, int type, ULONG* size);
+
 QLPR_EXPORT PVOID EngAllocMem(ULONG flags, ULONG bytes, ULONG tag);
 QLPR_EXPORT void EngFreeMem(PVOID block);
 
@@ -115,6 +119,33 @@ QLPR_EXPORT BOOL CLIPOBJ_bEnum(CLIPOBJ* clip, ULONG bytes, ULONG* rects);
 QLPR_EXPORT void PATHOBJ_vEnumStart(PATHOBJ* path);
 QLPR_EXPORT BOOL PATHOBJ_bEnum(PATHOBJ* path, PATHDATA* data);
 QLPR_EXPORT void PATHOBJ_vGetBounds(PATHOBJ* path, RECTFX* bounds);
+// Text. EngTextOut draws a string's glyphs (from FONTOBJ_cGetGlyphs) in the
+// foreground brush, the opaque rectangle in the opaque brush first and the
+// extra rectangles (underline, strike-out; a list ended by an empty
+// rectangle) after, all within the clip.
+QLPR_EXPORT BOOL EngTextOut(SURFOBJ* surface, STROBJ* string, FONTOBJ* font, CLIPOBJ* clip,
+                            RECTL* extra, RECTL* opaque, BRUSHOBJ* foreground,
+                            BRUSHOBJ* opaqueBrush, POINTL* brushOrigin, MIX mix);
+// String enumeration: STROBJ_vEnumStart begins a walk over the string's
+// glyph runs; each STROBJ_bEnum hands out the next run's count and glyph
+// positions and is FALSE when it handed out the last.
+QLPR_EXPORT void STROBJ_vEnumStart(STROBJ* string);
+QLPR_EXPORT BOOL STROBJ_bEnum(STROBJ* string, ULONG* count, GLYPHPOS** glyphs);
+// The font's metrics record (for a device font, the driver's own).
+QLPR_EXPORT IFIMETRICS* FONTOBJ_pifi(FONTOBJ* font);
+// The font's transform from notional (em) units to device pixels.
+QLPR_EXPORT XFORMOBJ* FONTOBJ_pxoGetXform(FONTOBJ* font);
+// The number of the font's glyph handles; with `handles` given, fills it
+// with them (the caller's array holds that many).
+QLPR_EXPORT ULONG FONTOBJ_cGetAllGlyphHandles(FONTOBJ* font, HGLYPH* handles);
+// The images (FO_GLYPHBITS) or outlines (FO_PATHOBJ) of `count` glyphs:
+// *glyphs receives the first glyph's GLYPHDATA (valid until the next call
+// on this font); 0 when the font has none to give.
+QLPR_EXPORT ULONG FONTOBJ_cGetGlyphs(FONTOBJ* font, ULONG mode, ULONG count, HGLYPH* handles,
+                                     PVOID* glyphs);
+QLPR_EXPORT ULONG XFORMOBJ_iGetXform(XFORMOBJ* transform, XFORML* matrix);
+QLPR_EXPORT BOOL XFORMOBJ_bApplyXform(XFORMOBJ* transform, ULONG mode, ULONG count, PVOID in,
+                                      PVOID out);
 // The target colour of source colour or index `index`.
 QLPR_EXPORT ULONG XLATEOBJ_iXlate(XLATEOBJ* xlate, ULONG index);
 // The driver's realization of a brush: made on first request through the

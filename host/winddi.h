@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/devmode.h"
 #include "platform/types.h"
@@ -339,6 +340,158 @@ inline constexpr ULONG ENDCAP_ROUND = 0;
 inline constexpr ULONG ENDCAP_SQUARE = 1;
 inline constexpr ULONG ENDCAP_BUTT = 2;
 
+// ---- text -------------------------------------------------------------------
+
+// Transforms: a 2x2 matrix and an offset, applied as x' = x*eM11 + y*eM21 + eDx,
+// y' = x*eM12 + y*eM22 + eDy. A font's transform maps its notional (em)
+// space to device pixels; it has no offset.
+using FLOATL = float;
+struct XFORML {
+    FLOATL eM11;
+    FLOATL eM12;
+    FLOATL eM21;
+    FLOATL eM22;
+    FLOATL eDx;
+    FLOATL eDy;
+};
+struct XFORMOBJ {
+    ULONG ulReserved;
+};
+// XFORMOBJ_iGetXform's kinds
+inline constexpr ULONG GX_IDENTITY = 0;
+inline constexpr ULONG GX_OFFSET = 1;
+inline constexpr ULONG GX_SCALE = 2;
+inline constexpr ULONG GX_GENERAL = 3;
+// XFORMOBJ_bApplyXform's modes: POINTL to POINTL, its inverse, POINTL to
+// POINTFIX, POINTFIX to POINTL through the inverse.
+inline constexpr ULONG XF_LTOL = 0;
+inline constexpr ULONG XF_INV_LTOL = 1;
+inline constexpr ULONG XF_LTOFX = 2;
+inline constexpr ULONG XF_INV_FXTOL = 3;
+
+struct FD_XFORM {
+    FLOATL eXX;
+    FLOATL eXY;
+    FLOATL eYX;
+    FLOATL eYY;
+};
+struct POINTE {
+    FLOATL x;
+    FLOATL y;
+};
+struct POINTQF {
+    std::int64_t x;
+    std::int64_t y;
+};
+
+// A glyph's image: 1 bit per pixel, rows of (cx + 7) / 8 bytes, most
+// significant bit leftmost; ptlOrigin is the image's top left relative to
+// the glyph's position (its baseline origin).
+struct GLYPHBITS {
+    POINTL ptlOrigin;
+    SIZEL sizlBitmap;
+    BYTE aj[1];
+};
+union GLYPHDEF {
+    GLYPHBITS* pgb;
+    PATHOBJ* ppo;
+};
+// One glyph of a string: its handle, its image or path once asked for, and
+// the position of its baseline origin in device coordinates.
+struct GLYPHPOS {
+    HGLYPH hg;
+    GLYPHDEF* pgdf;
+    POINTL ptl;
+};
+struct GLYPHDATA {
+    GLYPHDEF gdf;
+    HGLYPH hg;
+    FIX fxD;
+    FIX fxA;
+    FIX fxAB;
+    FIX fxInkTop;
+    FIX fxInkBottom;
+    RECTL rclInk;
+    POINTQF ptqD;
+};
+
+// A string: cGlyphs glyphs, the background rectangle of its cells, and its
+// Unicode text (pwszOrg, one character per glyph). pgp is null when the
+// glyphs come in runs through STROBJ_bEnum.
+struct STROBJ {
+    ULONG cGlyphs;
+    FLONG flAccel;
+    ULONG ulCharInc;
+    RECTL rclBkGround;
+    GLYPHPOS* pgp;
+    LPWSTR pwszOrg;
+};
+inline constexpr FLONG SO_FLAG_DEFAULT_PLACEMENT = 0x1;
+inline constexpr FLONG SO_HORIZONTAL = 0x2;
+inline constexpr FLONG SO_VERTICAL = 0x4;
+inline constexpr FLONG SO_REVERSED = 0x8;
+
+// A realized font: iFace is the face index of a device font (1-based), or
+// the engine's own for others.
+struct FONTOBJ {
+    ULONG iUniq;
+    ULONG iFace;
+    ULONG cxMax;
+    FLONG flFontType;
+    ULONG_PTR iTTUniq;
+    ULONG_PTR iFile;
+    SIZEL sizLogResPpi;
+    ULONG ulStyleSize;
+    PVOID pvConsumer;
+    PVOID pvProducer;
+};
+inline constexpr FLONG FO_TYPE_RASTER = 0x1;
+inline constexpr FLONG FO_TYPE_DEVICE = 0x2;
+inline constexpr FLONG FO_TYPE_TRUETYPE = 0x4;
+inline constexpr FLONG FO_TYPE_OPENTYPE = 0x8;
+inline constexpr FLONG FO_SIM_BOLD = 0x2000;
+inline constexpr FLONG FO_SIM_ITALIC = 0x4000;
+inline constexpr FLONG FO_EM_HEIGHT = 0x8000;
+// FONTOBJ_cGetGlyphs's modes
+inline constexpr ULONG FO_GLYPHBITS = 1;
+inline constexpr ULONG FO_PATHOBJ = 2;
+
+// DrvQueryFontTree's and DrvQueryFontData's modes
+inline constexpr ULONG QFT_LIGATURES = 1;
+inline constexpr ULONG QFT_KERNPAIRS = 2;
+inline constexpr ULONG QFT_GLYPHSET = 3;
+inline constexpr ULONG QFD_GLYPHANDBITMAP = 1;
+inline constexpr ULONG QFD_GLYPHANDOUTLINE = 2;
+inline constexpr ULONG QFD_MAXEXTENTS = 3;
+
+// What DrvQueryFontData's mode 3 fills: 124 bytes with 32-bit pointers and
+// here, as it holds none.
+struct FD_DEVICEMETRICS {
+    FLONG flRealizedType;
+    POINTE pteBase;
+    POINTE pteSide;
+    LONG lD;
+    FIX fxMaxAscender;
+    FIX fxMaxDescender;
+    POINTL ptlUnderline1;
+    POINTL ptlStrikeOut;
+    POINTL ptlULThickness;
+    POINTL ptlSOThickness;
+    ULONG cxMax;
+    ULONG cyMax;
+    ULONG cjGlyphMax;
+    FD_XFORM fdxQuantized;
+    LONG lNonLinearExtLeading;
+    LONG lNonLinearIntLeading;
+    LONG lNonLinearMaxCharWidth;
+    LONG lNonLinearAvgCharWidth;
+    LONG lMinA;
+    LONG lMinC;
+    LONG lMinD;
+    LONG alReserved[1];
+};
+static_assert(sizeof(FD_DEVICEMETRICS) == 124);
+
 // Alpha blending: operation AC_SRC_OVER, flags, constant alpha, and
 // AC_SRC_ALPHA in AlphaFormat for per-pixel alpha.
 struct BLENDFUNCTION {
@@ -563,3 +716,11 @@ using PFN_DrvStretchBlt = BOOL (*)(SURFOBJ* dest, SURFOBJ* source, SURFOBJ* mask
                                    POINTL* maskOrigin, ULONG mode);
 using PFN_DrvCopyBits = BOOL (*)(SURFOBJ* dest, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* xlate,
                                  RECTL* destRect, POINTL* sourceOrigin);
+using PFN_DrvTextOut = BOOL (*)(SURFOBJ* surface, STROBJ* string, FONTOBJ* font, CLIPOBJ* clip,
+                                RECTL* extra, RECTL* opaque, BRUSHOBJ* foreground,
+                                BRUSHOBJ* opaqueBrush, POINTL* brushOrigin, MIX mix);
+using PFN_DrvQueryFont = IFIMETRICS* (*)(DHPDEV pdev, ULONG_PTR file, ULONG face, ULONG_PTR* id);
+using PFN_DrvQueryFontTree = PVOID (*)(DHPDEV pdev, ULONG_PTR file, ULONG face, ULONG mode,
+                                       ULONG_PTR* id);
+using PFN_DrvQueryFontData = LONG (*)(DHPDEV pdev, FONTOBJ* font, ULONG mode, HGLYPH glyph,
+                                      GLYPHDATA* glyphData, PVOID buffer, ULONG size);
