@@ -8,6 +8,8 @@
 
 inline constexpr int kGlyphSetSlots = 4;
 inline constexpr int kGlyphSetSingleByte = 0;
+// Expanded from the library's resource on first request.
+inline constexpr int kGlyphSetShiftJis = 1;
 
 struct DriverGlobals {
     HMODULE module = nullptr;

@@ -1,7 +1,6 @@
 // Entries of the function table whose work is not built yet: the drawing
-// entry of text and the font queries. Each refuses with
-// ERROR_NOT_SUPPORTED (or does nothing), so that an engine calling one gets
-// a clear failure rather than a false success.
+// entry of text. It refuses with ERROR_NOT_SUPPORTED, so that an engine
+// calling it gets a clear failure rather than a false success.
 
 #include "driver/driver_entry.h"
 #include "platform/last_error.h"
@@ -17,15 +16,4 @@ Result NotBuilt(Result failure) {
 BOOL DrvTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*,
                 POINTL*, MIX) {
     return NotBuilt(FALSE);
-}
-IFIMETRICS* DrvQueryFont(DHPDEV, ULONG_PTR, ULONG, ULONG_PTR* id) {
-    if (id != nullptr) *id = 0;
-    return NotBuilt<IFIMETRICS*>(nullptr);
-}
-PVOID DrvQueryFontTree(DHPDEV, ULONG_PTR, ULONG, ULONG, ULONG_PTR* id) {
-    if (id != nullptr) *id = 0;
-    return NotBuilt<PVOID>(nullptr);
-}
-LONG DrvQueryFontData(DHPDEV, FONTOBJ*, ULONG, HGLYPH, GLYPHDATA*, PVOID, ULONG) {
-    return NotBuilt(LONG{-1});
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/module.h"
 
 namespace {
 
@@ -106,6 +107,16 @@ FD_GLYPHSET* EngComputeGlyphSet(INT codePage, INT firstChar, INT count) {
         set->awcrun[r].phg = handles + runs[r].first;
     }
     return set;
+}
+
+// The driver's resources are the ones its library exports in its resource
+// table.
+PVOID EngFindResource(HANDLE module, int id, int type, ULONG* size) {
+    const ResourceData* resource = QlprFindResource(static_cast<HMODULE>(module),
+                                                    static_cast<UINT>(type), static_cast<UINT>(id));
+    if (resource == nullptr) return nullptr;
+    if (size != nullptr) *size = resource->size;
+    return const_cast<void*>(resource->data);
 }
 
 PVOID EngAllocMem(ULONG flags, ULONG bytes, ULONG) {

@@ -88,20 +88,22 @@ std::u16string NumberedName(const char* stem, int number) {
 }
 
 // Text fonts of face class 1 and 2 have the printer's own cell sizes; any
-// other class takes the resolution for all three values.
+// other class takes the resolution for all three base values. Every class
+// then scales the width and the two heights.
 void TextMetrics(const DeviceInstance& instance, const ConfigEntry& font, Family* family) {
-    LONG faceClass = font.field[3];
+    const LONG faceClass = font.field[3];
+    LONG width, emHeight, ascent;
     if (faceClass == 1 || faceClass == 2) {
-        bool mode1 = instance.printerData.fontSizeMode == 1;
-        LONG width = faceClass == 1 ? 13 : 10;
-        if (mode1) width -= 1;
-        family->width = width * font.field[4];
-        family->emHeight = (mode1 ? 24 : 28) * font.field[5];
-        family->ascent = (mode1 ? 27 : 34) * font.field[5];
+        const bool mode1 = instance.printerData.fontSizeMode == 1;
+        width = (faceClass == 1 ? 13 : 10) - (mode1 ? 1 : 0);
+        emHeight = mode1 ? 24 : 28;
+        ascent = mode1 ? 27 : 34;
     } else {
-        LONG dpi = instance.devmode.pub.dmPrintQuality;
-        family->width = family->emHeight = family->ascent = dpi;
+        width = emHeight = ascent = instance.devmode.pub.dmPrintQuality;
     }
+    family->width = width * font.field[4];
+    family->emHeight = emHeight * font.field[5];
+    family->ascent = ascent * font.field[5];
 }
 
 void BarcodeFamilies(const DeviceInstance& instance, const BarcodeSettings* records,
@@ -112,8 +114,10 @@ void BarcodeFamilies(const DeviceInstance& instance, const BarcodeSettings* reco
         if (settings.type == 0xFFFF) continue;
         Family family{kind, static_cast<WORD>(firstId + k), NumberedName(stem, k + 1),
                       kTemplate.emHeight, kTemplate.ascent, kTemplate.width, 0};
-        LONG height = measure ? MeasureBarcodeSample(instance, settings) : -1;
-        if (height > 0) family.emHeight = family.ascent = height;
+        // Em height and ascent are the same: the measured height of the
+        // type's sample, else the template's em height.
+        const LONG height = measure ? MeasureBarcodeSample(instance, settings) : -1;
+        family.emHeight = family.ascent = height > 0 ? height : kTemplate.emHeight;
         family.width = family.emHeight / 2;
         families->push_back(family);
         if (settings.name[0] != '\0') {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "driver/device_instance.h"
@@ -13,6 +14,7 @@
 #include "driver/settings.h"
 #include "host/driver_host.h"
 #include "host/engine.h"
+#include "host/text_objects.h"
 #include "platform/last_error.h"
 #include "platform/registry.h"
 #include "platform/spooler.h"
@@ -69,6 +71,27 @@ class DriverEnable : public ::testing::Test {
                                   reinterpret_cast<const BYTE*>(&size), sizeof size),
                   ERROR_SUCCESS);
         std::filesystem::remove(root_.path() / "QLPR80.QCB");
+    }
+    // The example data file with two more text fonts: a Shift-JIS one
+    // (character set 128) and one of face class 3 scaled 2 wide, 3 high.
+    void AddTextFonts() {
+        std::ifstream in(dataFile_, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        in.close();
+        std::string data = text.str();
+        const std::string last = "Font B Double=8,0,8,2,2,2";
+        const std::size_t at = data.find(last);
+        ASSERT_NE(at, std::string::npos);
+        data.insert(at + last.size(), "\r\nKanji=9,128,1,1,1,1\r\nLarge=10,0,2,3,2,3");
+        std::ofstream(dataFile_, std::ios::binary | std::ios::trunc) << data;
+    }
+    // The 1-based face index of the regular member of the font's family.
+    static ULONG FaceOf(const DeviceInstance& instance, WORD fontId) {
+        for (DWORD i = 0; i < instance.deviceFontCount; ++i)
+            if (instance.deviceFonts[i].fontId == fontId) return i + 1;
+        ADD_FAILURE() << "no font " << fontId;
+        return 0;
     }
     std::string ReadLog() const {
         std::ifstream in(root_.path() / "P-ZNGIUI.log", std::ios::binary);
@@ -297,6 +320,225 @@ TEST_F(DriverEnable, EntriesRefuseAnInvalidInstance) {
     SetLastError(0);
     driver_->Entry<PFN_DrvDisablePDEV>(INDEX_DrvDisablePDEV)(reinterpret_cast<DHPDEV>(&bogus));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+// ---- device font queries ----------------------------------------------------
+
+// The handle of a character in a glyph set; 0xFFFFFFFF when it has none.
+HGLYPH HandleOf(const FD_GLYPHSET& set, WCHAR c) {
+    for (ULONG r = 0; r < set.cRuns; ++r) {
+        const WCRUN& run = set.awcrun[r];
+        if (c >= run.wcLow && c < run.wcLow + run.cGlyphs) return run.phg[c - run.wcLow];
+    }
+    return 0xFFFFFFFF;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(DriverEnable, FontQueriesRefuseFaceIndexesOutsideTheTableAndUnknownModes) {
+    UseLog();
+    auto device = Enable();
+    ASSERT_TRUE(device);
+    const ULONG count = Instance(*device).deviceFontCount;
+    auto queryFont = driver_->Entry<PFN_DrvQueryFont>(INDEX_DrvQueryFont);
+    auto queryTree = driver_->Entry<PFN_DrvQueryFontTree>(INDEX_DrvQueryFontTree);
+    auto queryData = driver_->Entry<PFN_DrvQueryFontData>(INDEX_DrvQueryFontData);
+    const XFORML identity{1, 0, 0, 1, 0, 0};
+    for (ULONG face : {0u, count + 1}) {
+        ULONG_PTR id = 5;
+        SetLastError(0);
+        EXPECT_EQ(queryFont(device->pdev(), 0, face, &id), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(id, 0u);
+        SetLastError(0);
+        EXPECT_EQ(queryTree(device->pdev(), 0, face, QFT_GLYPHSET, &id), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        host::EngineFont font({FO_TYPE_DEVICE, face, nullptr, identity, {}, nullptr});
+        GLYPHDATA data{};
+        SetLastError(0);
+        EXPECT_EQ(
+            queryData(device->pdev(), font.object(), QFD_GLYPHANDBITMAP, 'A', &data, nullptr, 0),
+            -1);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    // Kerning pairs: none, and no error; any mode but the glyph set is refused.
+    SetLastError(0);
+    EXPECT_EQ(queryTree(device->pdev(), 0, 1, QFT_KERNPAIRS, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(queryTree(device->pdev(), 0, 1, QFT_LIGATURES, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+    const std::string log = ReadLog();
+    EXPECT_EQ(Occurrences(log, "]  ERROR:iFace is Invalid No.\n"), 4u) << log;
+    EXPECT_EQ(Occurrences(log, "] ERROR:iFace is Invalid No.\n"), 2u) << log;
+    EXPECT_EQ(Occurrences(log, "]  ERROR:iMode is Invalid.\n"), 1u) << log;
+    EXPECT_EQ(Occurrences(log, "] Enter DrvQueryFontTree() iFace:1 iMode:2\n"), 1u) << log;
+    EXPECT_EQ(Occurrences(log, "] Leave DrvQueryFontTree() ret:0x0\n"), 4u) << log;
+    EXPECT_EQ(Occurrences(log, "] Enter DrvQueryFontData() iMode:1\n"), 2u) << log;
+}
+
+// The single-byte set for ordinary fonts; the Shift-JIS set, expanded from
+// the library's resource, for fonts of character set 128. Both are shared
+// by every device.
+TEST_F(DriverEnable, GlyphSetsOfTheDeviceFontsAreSharedByEveryDevice) {
+    AddTextFonts();
+    auto first = Enable();
+    auto second = Enable();
+    ASSERT_TRUE(first && second);
+    auto queryFont = driver_->Entry<PFN_DrvQueryFont>(INDEX_DrvQueryFont);
+    auto queryTree = driver_->Entry<PFN_DrvQueryFontTree>(INDEX_DrvQueryFontTree);
+    const DeviceInstance& instance = Instance(*first);
+    const ULONG plain = FaceOf(instance, 1);
+    const ULONG kanji = FaceOf(instance, 9);
+    ASSERT_EQ(instance.deviceFonts[kanji - 1].ifi.jWinCharSet, 128);
+
+    ULONG_PTR id = 5;
+    EXPECT_EQ(queryFont(first->pdev(), 0, kanji, &id), &instance.deviceFonts[kanji - 1].ifi);
+    EXPECT_EQ(id, 0u);
+
+    const auto* single =
+        static_cast<const FD_GLYPHSET*>(queryTree(first->pdev(), 0, plain, QFT_GLYPHSET, &id));
+    ASSERT_NE(single, nullptr);
+    EXPECT_LE(single->cGlyphsSupported, 256u);
+    EXPECT_EQ(HandleOf(*single, u'A'), 0x41u);
+    EXPECT_EQ(HandleOf(*single, u'\u20ac'), 0x80u);  // code page 1252
+
+    const auto* shiftJis =
+        static_cast<const FD_GLYPHSET*>(queryTree(first->pdev(), 0, kanji, QFT_GLYPHSET, &id));
+    ASSERT_NE(shiftJis, nullptr);
+    EXPECT_EQ(shiftJis->cGlyphsSupported, 7484u);
+    EXPECT_EQ(shiftJis->cRuns, 4247u);
+    const std::pair<WCHAR, HGLYPH> handles[] = {{u'A', 0x41},
+                                                {u'~', 0x7E},
+                                                {u'\u3042', 0x82A0},
+                                                {u'\u4e9c', 0x889F},
+                                                {u'\u2170', 0xFA40},
+                                                {u'\uff65', 0xA5},
+                                                {u'\uffe5', 0x818F},
+                                                {u'\u00a2', 0xFFFFFFFF},
+                                                {u'\ue000', 0xFFFFFFFF},
+                                                {u'\n', 0xFFFFFFFF}};
+    for (auto [c, handle] : handles)
+        EXPECT_EQ(HandleOf(*shiftJis, c), handle) << std::hex << int(c);
+
+    EXPECT_EQ(queryTree(second->pdev(), 0, kanji, QFT_GLYPHSET, &id), shiftJis);
+    EXPECT_EQ(queryTree(second->pdev(), 0, plain, QFT_GLYPHSET, &id), single);
+}
+
+// Glyph advances and the font's extents through the font's transform, in
+// 28.4 rounded to whole pixels.
+TEST_F(DriverEnable, FontDataFollowsTheFontTransform) {
+    AddTextFonts();
+    UseLog();
+    auto device = Enable();
+    ASSERT_TRUE(device);
+    const DeviceInstance& instance = Instance(*device);
+    auto queryData = driver_->Entry<PFN_DrvQueryFontData>(INDEX_DrvQueryFontData);
+    const ULONG plain = FaceOf(instance, 1);  // W 13, E 28, A 34
+    const ULONG kanji = FaceOf(instance, 9);  // the same cell, Shift-JIS
+    const XFORML scale15{1.5f, 0, 0, 1.5f, 0, 0};
+
+    struct Case {
+        ULONG face;
+        HGLYPH glyph;
+        FIX advance;
+    };
+    const Case cases[] = {
+        {plain, 'A', 20 * 16},     // 13 x 1.5 = 19.5: rounds up to 20
+        {kanji, 'A', 9 * 16},      // single bytes: half the increment, 6 x 1.5 = 9
+        {kanji, 0x82A0, 20 * 16},  // two-byte codes: the maximum increment
+    };
+    for (const Case& c : cases) {
+        host::EngineFont font(
+            {FO_TYPE_DEVICE, c.face, &instance.deviceFonts[c.face - 1].ifi, scale15, {}, nullptr});
+        GLYPHDATA data{};
+        EXPECT_EQ(queryData(device->pdev(), font.object(), QFD_GLYPHANDBITMAP, c.glyph, &data,
+                            nullptr, 0),
+                  0);
+        EXPECT_EQ(data.hg, c.glyph);
+        EXPECT_EQ(data.fxD, c.advance) << std::hex << c.glyph;
+        EXPECT_EQ(data.fxInkTop, 51 * 16);    // A = 34
+        EXPECT_EQ(data.fxInkBottom, 9 * 16);  // A - E = 6, with its sign
+        EXPECT_EQ(data.fxA, 0);
+        EXPECT_EQ(data.gdf.pgb, nullptr);
+    }
+
+    // Extents: 124 bytes; a fixed advance only where every glyph has the
+    // same one.
+    for (ULONG face : {plain, kanji}) {
+        host::EngineFont font(
+            {FO_TYPE_DEVICE, face, &instance.deviceFonts[face - 1].ifi, scale15, {}, nullptr});
+        FD_DEVICEMETRICS metrics{};
+        EXPECT_EQ(queryData(device->pdev(), font.object(), QFD_MAXEXTENTS, 0, nullptr, &metrics,
+                            sizeof metrics),
+                  124);
+        EXPECT_FLOAT_EQ(metrics.pteBase.x, 1);
+        EXPECT_FLOAT_EQ(metrics.pteSide.y, -1);
+        EXPECT_EQ(metrics.lD, face == plain ? 20 : 0);
+        EXPECT_EQ(metrics.fxMaxAscender, 51 * 16);
+        EXPECT_EQ(metrics.fxMaxDescender, 9 * 16);
+        EXPECT_EQ(metrics.cxMax, 20u);
+        EXPECT_GT(metrics.ptlUnderline1.y, 0);  // below the base line
+        EXPECT_LT(metrics.ptlStrikeOut.y, 0);
+        EXPECT_GT(metrics.ptlULThickness.y, 0);
+    }
+
+    // A buffer too small for the extents is left alone; a font without a
+    // transform and an unknown mode are refused.
+    host::EngineFont font(
+        {FO_TYPE_DEVICE, plain, &instance.deviceFonts[plain - 1].ifi, scale15, {}, nullptr});
+    std::vector<BYTE> small(123, 0xA5);
+    SetLastError(0);
+    EXPECT_EQ(
+        queryData(device->pdev(), font.object(), QFD_MAXEXTENTS, 0, nullptr, small.data(), 123),
+        -1);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(small, std::vector<BYTE>(123, 0xA5));
+    EXPECT_EQ(
+        queryData(device->pdev(), font.object(), QFD_GLYPHANDOUTLINE, 'A', nullptr, nullptr, 0),
+        -1);
+    host::EngineFont untransformed(
+        {FO_TYPE_DEVICE, plain, &instance.deviceFonts[plain - 1].ifi, std::nullopt, {}, nullptr});
+    EXPECT_EQ(
+        queryData(device->pdev(), untransformed.object(), QFD_MAXEXTENTS, 0, nullptr, nullptr, 0),
+        -1);
+
+    const std::string log = ReadLog();
+    EXPECT_EQ(Occurrences(log, "] Leave DrvQueryFontData() return 0.\n"), 3u) << log;
+    EXPECT_EQ(Occurrences(log, "] Leave DrvQueryFontData() return 124.\n"), 2u) << log;
+    EXPECT_EQ(Occurrences(log, "] Leave DrvQueryFontData() return -1.\n"), 2u) << log;
+    EXPECT_EQ(Occurrences(log, "] ERROR:FONTOBJ_pxoGetXform().\n"), 1u) << log;
+}
+
+// Face classes other than 1 and 2 start from the resolution and are scaled
+// like the others; a barcode whose sample cannot be measured takes the
+// template's em height as its ascent too.
+TEST_F(DriverEnable, TextFontsOfEveryClassScaleAndUnmeasuredBarcodesKeepOneHeight) {
+    AddTextFonts();
+    std::vector<BYTE> mode(sizeof(Devmode));
+    {
+        auto device = Enable();
+        ASSERT_TRUE(device);
+        std::memcpy(mode.data(), &Instance(*device).devmode, sizeof(Devmode));
+    }
+    auto* devmode = reinterpret_cast<Devmode*>(mode.data());
+    devmode->priv.barcodes[0].type = 9;  // a type without a sample string
+    auto device = Enable(&devmode->pub);
+    ASSERT_TRUE(device);
+    const DeviceInstance& instance = Instance(*device);
+    const IFIMETRICS& large = instance.deviceFonts[FaceOf(instance, 10) - 1].ifi;
+    EXPECT_EQ(large.fwdMaxCharInc, 203 * 2);
+    EXPECT_EQ(large.fwdUnitsPerEm, 203 * 3);
+    EXPECT_EQ(large.fwdWinAscender, 203 * 3);
+    const IFIMETRICS& barcode = instance.deviceFonts[FaceOf(instance, 100) - 1].ifi;
+    EXPECT_EQ(barcode.fwdUnitsPerEm, 24);
+    EXPECT_EQ(barcode.fwdWinAscender, 24);
+    EXPECT_EQ(barcode.fwdMaxCharInc, 12);
 }
 
 TEST(DriverExports, QueryAndEnableRefuseWhatTheyCannotServe) {

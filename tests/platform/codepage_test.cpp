@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/last_error.h"
@@ -157,10 +158,10 @@ TEST(WideTest, LengthCopyAndCompare) {
 }
 
 TEST(Arithmetic, MulDivRoundsHalvesAwayFromZeroAndRefusesWhatDoesNotFit) {
-    EXPECT_EQ(MulDiv(40, 255, 79), 129);   // 129.11
-    EXPECT_EQ(MulDiv(121, 255, 176), 175);  // 175.31
-    EXPECT_EQ(MulDiv(1, 255, 2), 128);      // 127.5 goes up
-    EXPECT_EQ(MulDiv(-1, 255, 2), -128);    // and -127.5 down
+    EXPECT_EQ(MulDiv(40, 255, 79), 129);     // 129.11
+    EXPECT_EQ(MulDiv(121, 255, 176), 175);   // 175.31
+    EXPECT_EQ(MulDiv(1, 255, 2), 128);       // 127.5 goes up
+    EXPECT_EQ(MulDiv(-1, 255, 2), -128);     // and -127.5 down
     EXPECT_EQ(MulDiv(65536, 65536, 1), -1);  // 2^32 does not fit
     EXPECT_EQ(MulDiv(5, 7, 0), -1);
 }
@@ -172,6 +173,55 @@ TEST(CodePages, LeadBytesExistOnlyInDoubleByteCodePages) {
     EXPECT_FALSE(IsDBCSLeadByteEx(932, 0x41));
     EXPECT_FALSE(IsDBCSLeadByteEx(1252, 0x81));
     EXPECT_FALSE(IsDBCSLeadByteEx(CP_ACP, 0x81));  // the ANSI code page is 1252
+}
+
+TEST(CodePages, ShiftJisAndCode850ConvertBothWays) {
+    struct Case {
+        UINT codePage;
+        std::string bytes;
+        std::u16string text;
+    };
+    const Case cases[] = {
+        // ASCII (0x5C stays the backslash), hiragana, a kanji, a half-width
+        // katakana, and an IBM extension (its NEC-selected copy reads the same).
+        {932, "A\\\x82\xA0\x88\x9F\xB1\xFA\x40", u"A\\\u3042\u4e9c\uff71\u2170"},
+        {850, "a\x82\x9C\xE1", u"a\u00e9\u00a3\u00df"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ToWide(c.codePage, c.bytes), c.text) << c.codePage;
+        BOOL usedDefault = TRUE;
+        EXPECT_EQ(FromWide(c.codePage, c.text, &usedDefault), c.bytes) << c.codePage;
+        EXPECT_FALSE(usedDefault);
+    }
+    EXPECT_EQ(ToWide(932, "\xEE\xEF"), u"\u2170");
+    // What a code page lacks: the default character either way.
+    BOOL usedDefault = FALSE;
+    EXPECT_EQ(FromWide(850, u"x\u4e9c", &usedDefault), "x?");
+    EXPECT_TRUE(usedDefault);
+    EXPECT_EQ(ToWide(932, "a\x82"), u"a\u30fb");  // a lead byte without its trail
+    WCHAR out[4];
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, "a\x82", 2, out, 4), 0);
+    EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+}
+
+TEST(CodePages, TheAnsiCodePageIsASettingOfThePlatform) {
+    struct Case {
+        const char* setting;  // null: not set
+        UINT codePage;
+    };
+    const Case cases[] = {{nullptr, 1252}, {"932", 932},  {"850", 850},
+                          {"1252", 1252},  {"437", 1252}, {"932x", 1252}};
+    for (const Case& c : cases) {
+        if (c.setting != nullptr)
+            setenv("QLPR_ANSI_CODE_PAGE", c.setting, 1);
+        else
+            unsetenv("QLPR_ANSI_CODE_PAGE");
+        EXPECT_EQ(GetACP(), c.codePage) << (c.setting ? c.setting : "unset");
+        EXPECT_EQ(IsDBCSLeadByteEx(CP_ACP, 0x82), c.codePage == 932);
+        EXPECT_EQ(ToWide(CP_ACP, "\x82\xA0"), ToWide(c.codePage, "\x82\xA0"));
+    }
+    unsetenv("QLPR_ANSI_CODE_PAGE");
 }
 
 }  // namespace
