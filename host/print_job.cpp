@@ -12,6 +12,7 @@
 #include "host/engine.h"
 #include "host/engine_objects.h"
 #include "host/surface_format.h"
+#include "host/text_layout.h"
 #include "platform/last_error.h"
 #include "platform/spooler.h"
 
@@ -516,6 +517,40 @@ bool DrawRectangle(SURFOBJ* band, POINTL origin, const PageRectangle& rectangle,
     return call.Stroke(outline, {*rectangle.outline, 1, {}});
 }
 
+// Text through the driver's DrvTextOut when the band hooked it (the driver
+// hands what it does not draw itself back to EngTextOut), else through
+// EngTextOut: the glyphs and lines in a solid brush of the text's colour,
+// no opaque rectangle.
+bool DrawText(SURFOBJ* band, POINTL origin, const PageText& text, std::span<const DRVFN> driver) {
+    std::optional<TextFace> face = FindTextFace(DeviceFontsOf(band, driver), text, nullptr);
+    if (!face) return false;
+    std::optional<TextLayout> layout = LayOutText(*face, text, origin, band->sizlBitmap);
+    if (!layout) return false;
+    if (!layout->touchesBand || text.text.empty()) return true;
+    std::unique_ptr<EngineBrush> brush = MakeBrush(text.colour, std::nullopt, driver, band);
+    if (!brush) return false;
+    ClipRegion clip({{0, 0, band->sizlBitmap.cx, band->sizlBitmap.cy}});
+    POINTL brushOrigin{-origin.x, -origin.y};
+    auto textOut = HookedEntry<PFN_DrvTextOut>(band, driver, HOOK_TEXTOUT, INDEX_DrvTextOut);
+    return (textOut ? textOut : &EngTextOut)(band, layout->string->object(), layout->font->object(),
+                                             clip.object(), layout->extraRectangles(), nullptr,
+                                             brush->object(), nullptr, &brushOrigin,
+                                             kCopyPen) != FALSE;
+}
+
+// Every text item's face, before the page starts: a face that cannot be
+// found fails the page with a message naming it, rather than leaving the
+// text out unseen.
+bool CheckTextFaces(const Page& page, SURFOBJ* band, std::span<const DRVFN> driver,
+                    std::string* error) {
+    const DeviceFontQueries device = DeviceFontsOf(band, driver);
+    for (const PageItem& item : page.items) {
+        const auto* text = std::get_if<PageText>(&item);
+        if (text != nullptr && !FindTextFace(device, *text, error)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Each dash of the pattern makes at most one piece per round of the
@@ -543,9 +578,9 @@ bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item,
         return DrawImage(band, origin, *image, driver);
     if (const auto* path = std::get_if<PagePath>(&item))
         return DrawPath(band, origin, *path, driver);
-    if (const auto* rectangle = std::get_if<PageRectangle>(&item))
-        return DrawRectangle(band, origin, *rectangle, driver);
-    return false;  // text is not drawn yet
+    if (const auto* text = std::get_if<PageText>(&item))
+        return DrawText(band, origin, *text, driver);
+    return DrawRectangle(band, origin, std::get<PageRectangle>(item), driver);
 }
 
 bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item, const DriverHost* driver) {
@@ -690,6 +725,9 @@ bool PrintJob::PrintPage(const BandPainter& painter, std::string* error) {
 }
 
 bool PrintJob::PrintPage(const Page& page, std::string* error) {
+    if (open_ && device_.pdev() == pdev_ &&
+        !CheckTextFaces(page, surface_, device_.driver().table(), error))
+        return false;
     return PrintPage(
         [&page, this](SURFOBJ* band, POINTL origin, int) {
             for (const PlacedBitmap& bitmap : page.bitmaps) DrawPlacedBitmap(band, origin, bitmap);
