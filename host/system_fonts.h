@@ -15,8 +15,8 @@
 namespace host {
 
 // The largest cell a system face is realized at; a receipt is a few hundred
-// dots wide, and a glyph image of this size is already half a megabyte.
-inline constexpr LONG kMaxCellHeight = 2048;
+// dots wide, and a glyph image of this size is already two megabytes.
+inline constexpr LONG kMaxCellHeight = 4096;
 // The cell of a system face when the text names no size: the cell of the
 // printer's own text font.
 inline constexpr LONG kDefaultCellHeight = 34;
