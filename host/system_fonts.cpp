@@ -2,13 +2,6 @@
 
 #include "host/system_fonts.h"
 
-#include <fontconfig/fontconfig.h>
-#include <ft2build.h>
-#include FT_FREETYPE_H
-#include FT_OUTLINE_H
-#include FT_SYNTHESIS_H
-#include FT_TRUETYPE_TABLES_H
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -17,7 +10,9 @@
 #include <mutex>
 #include <optional>
 #include <tuple>
+#include <unordered_map>
 
+#include "host/font_libraries.h"
 #include "platform/wide.h"
 
 namespace host {
@@ -37,11 +32,21 @@ std::recursive_mutex& FontLock() {
     return lock;
 }
 
-FT_Library freeType = nullptr;  // under FontLock; started on first use, never ended
+// Under FontLock: the libraries once loaded, the FreeType library once
+// started (never ended), and whether either was asked for.
+const FontLibraries* fonts = nullptr;
+FT_Library freeType = nullptr;
 bool started = false;
 
+// Caller holds FontLock.
+bool LoadLibraries() {
+    started = true;
+    if (fonts == nullptr) fonts = LoadFontLibraries();
+    return fonts != nullptr;
+}
+
 bool StartFreeType() {
-    if (freeType == nullptr && FT_Init_FreeType(&freeType) != 0) freeType = nullptr;
+    if (freeType == nullptr && fonts->FT_Init_FreeType(&freeType) != 0) freeType = nullptr;
     started = true;
     return freeType != nullptr;
 }
@@ -56,8 +61,8 @@ struct Match {
 
 bool IsGeneric(const std::string& family) {
     return std::any_of(kGenericFamilies.begin(), kGenericFamilies.end(), [&](const char* generic) {
-        return FcStrCmpIgnoreCase(reinterpret_cast<const FcChar8*>(family.c_str()),
-                                  reinterpret_cast<const FcChar8*>(generic)) == 0;
+        return fonts->FcStrCmpIgnoreCase(reinterpret_cast<const FcChar8*>(family.c_str()),
+                                         reinterpret_cast<const FcChar8*>(generic)) == 0;
     });
 }
 
@@ -66,9 +71,9 @@ bool IsGeneric(const std::string& family) {
 std::optional<std::string> NamedFamily(FcPattern* match, const std::string& asked) {
     const bool generic = IsGeneric(asked);
     FcChar8* family = nullptr;
-    for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &family) == FcResultMatch; ++i) {
+    for (int i = 0; fonts->FcPatternGetString(match, FC_FAMILY, i, &family) == FcResultMatch; ++i) {
         if (generic ||
-            FcStrCmpIgnoreCase(family, reinterpret_cast<const FcChar8*>(asked.c_str())) == 0)
+            fonts->FcStrCmpIgnoreCase(family, reinterpret_cast<const FcChar8*>(asked.c_str())) == 0)
             return std::string(reinterpret_cast<const char*>(family));
     }
     return std::nullopt;
@@ -76,32 +81,31 @@ std::optional<std::string> NamedFamily(FcPattern* match, const std::string& aske
 
 // Caller holds FontLock.
 std::optional<Match> MatchFamily(const std::string& family, bool bold, bool italic) {
-    started = true;
-    FcPattern* pattern = FcPatternCreate();
+    FcPattern* pattern = fonts->FcPatternCreate();
     if (pattern == nullptr) return std::nullopt;
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-    FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    FcPatternAddBool(pattern, FC_OUTLINE, FcTrue);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
+    fonts->FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    fonts->FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    fonts->FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    fonts->FcPatternAddBool(pattern, FC_OUTLINE, FcTrue);
+    fonts->FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    fonts->FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
-    FcPatternDestroy(pattern);
+    FcPattern* match = fonts->FcFontMatch(nullptr, pattern, &result);
+    fonts->FcPatternDestroy(pattern);
     if (match == nullptr) return std::nullopt;
     std::optional<Match> found;
     FcChar8* file = nullptr;
     std::optional<std::string> named = NamedFamily(match, family);
-    if (named && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
+    if (named && fonts->FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
         found = Match{reinterpret_cast<const char*>(file), 0, *named, 0};
-        FcPatternGetInteger(match, FC_INDEX, 0, &found->index);
+        fonts->FcPatternGetInteger(match, FC_INDEX, 0, &found->index);
         int weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
-        FcPatternGetInteger(match, FC_WEIGHT, 0, &weight);
-        FcPatternGetInteger(match, FC_SLANT, 0, &slant);
+        fonts->FcPatternGetInteger(match, FC_WEIGHT, 0, &weight);
+        fonts->FcPatternGetInteger(match, FC_SLANT, 0, &slant);
         if (bold && weight < FC_WEIGHT_DEMIBOLD) found->simulations |= FO_SIM_BOLD;
         if (italic && slant == FC_SLANT_ROMAN) found->simulations |= FO_SIM_ITALIC;
     }
-    FcPatternDestroy(match);
+    fonts->FcPatternDestroy(match);
     return found;
 }
 
@@ -114,17 +118,18 @@ struct SystemFace::Realized {
 
     ~Realized() {
         std::lock_guard guard(FontLock());
-        if (face != nullptr) FT_Done_Face(face);
+        if (face != nullptr) fonts->FT_Done_Face(face);
     }
 
     // Loads a glyph's outline (hinted for one-bit output) with the
     // simulations applied. Caller holds FontLock.
     bool Load(HGLYPH glyph) const {
         if (glyph >= static_cast<HGLYPH>(face->num_glyphs)) return false;
-        if (FT_Load_Glyph(face, glyph, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0) return false;
+        if (fonts->FT_Load_Glyph(face, glyph, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0)
+            return false;
         if (face->glyph->format != FT_GLYPH_FORMAT_OUTLINE) return false;
-        if (simulations & FO_SIM_ITALIC) FT_GlyphSlot_Oblique(face->glyph);
-        if (simulations & FO_SIM_BOLD) FT_GlyphSlot_Embolden(face->glyph);
+        if (simulations & FO_SIM_ITALIC) fonts->FT_GlyphSlot_Oblique(face->glyph);
+        if (simulations & FO_SIM_BOLD) fonts->FT_GlyphSlot_Embolden(face->glyph);
         return true;
     }
 };
@@ -197,6 +202,9 @@ struct OutlineWalk {
     }
 };
 
+// A realized face's glyphs. Each glyph's image, outline and advance are
+// made once and kept with the face: every band a line touches, and every
+// line in the face, asks for the same few glyphs again.
 class FreeTypeGlyphs final : public GlyphSource {
   public:
     explicit FreeTypeGlyphs(std::shared_ptr<SystemFace::Realized> realized)
@@ -204,47 +212,75 @@ class FreeTypeGlyphs final : public GlyphSource {
 
     bool Image(HGLYPH glyph, GlyphImage* image) override {
         std::lock_guard guard(FontLock());
-        if (!realized_->Load(glyph)) return false;
-        FT_GlyphSlot slot = realized_->face->glyph;
-        if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) return false;
-        const FT_Bitmap& bitmap = slot->bitmap;
-        if (bitmap.pixel_mode != FT_PIXEL_MODE_MONO && bitmap.width != 0) return false;
-        image->origin = {slot->bitmap_left, -slot->bitmap_top};
-        image->size = {static_cast<LONG>(bitmap.width), static_cast<LONG>(bitmap.rows)};
-        const std::size_t row = (bitmap.width + 7) / 8;
-        image->bits.assign(row * bitmap.rows, 0);
-        for (unsigned y = 0; y < bitmap.rows; ++y) {
-            const unsigned char* source =
-                bitmap.pitch >= 0
-                    ? bitmap.buffer + std::size_t{y} * bitmap.pitch
-                    : bitmap.buffer + (bitmap.rows - 1 - y) * std::size_t(-bitmap.pitch);
-            std::memcpy(image->bits.data() + y * row, source, row);
-        }
+        auto known = images_.find(glyph);
+        if (known == images_.end()) known = images_.emplace(glyph, Render(glyph)).first;
+        if (!known->second) return false;
+        *image = *known->second;
         return true;
     }
 
     bool Outline(HGLYPH glyph, std::vector<EnginePath::Figure>* figures) override {
         std::lock_guard guard(FontLock());
-        if (!realized_->Load(glyph)) return false;
-        figures->clear();
-        OutlineWalk walk{figures};
+        auto known = outlines_.find(glyph);
+        if (known == outlines_.end()) known = outlines_.emplace(glyph, Decompose(glyph)).first;
+        if (!known->second) return false;
+        *figures = *known->second;
+        return true;
+    }
+
+    FIX Advance(HGLYPH glyph) override {
+        std::lock_guard guard(FontLock());
+        auto known = advances_.find(glyph);
+        if (known != advances_.end()) return known->second;
+        const FIX advance =
+            realized_->Load(glyph) ? ToFix(realized_->face->glyph->advance.x) : FIX{0};
+        advances_.emplace(glyph, advance);
+        return advance;
+    }
+
+  private:
+    // Caller holds FontLock.
+    std::optional<GlyphImage> Render(HGLYPH glyph) const {
+        if (!realized_->Load(glyph)) return std::nullopt;
+        FT_GlyphSlot slot = realized_->face->glyph;
+        if (fonts->FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) return std::nullopt;
+        const FT_Bitmap& bitmap = slot->bitmap;
+        if (bitmap.pixel_mode != FT_PIXEL_MODE_MONO && bitmap.width != 0) return std::nullopt;
+        GlyphImage image;
+        image.origin = {slot->bitmap_left, -slot->bitmap_top};
+        image.size = {static_cast<LONG>(bitmap.width), static_cast<LONG>(bitmap.rows)};
+        const std::size_t row = (bitmap.width + 7) / 8;
+        image.bits.assign(row * bitmap.rows, 0);
+        for (unsigned y = 0; y < bitmap.rows; ++y) {
+            const unsigned char* source =
+                bitmap.pitch >= 0
+                    ? bitmap.buffer + std::size_t{y} * bitmap.pitch
+                    : bitmap.buffer + (bitmap.rows - 1 - y) * std::size_t(-bitmap.pitch);
+            std::memcpy(image.bits.data() + y * row, source, row);
+        }
+        return image;
+    }
+
+    // Caller holds FontLock.
+    std::optional<std::vector<EnginePath::Figure>> Decompose(HGLYPH glyph) const {
+        if (!realized_->Load(glyph)) return std::nullopt;
+        std::vector<EnginePath::Figure> figures;
+        OutlineWalk walk{&figures};
         const FT_Outline_Funcs funcs{&OutlineWalk::MoveTo,
                                      &OutlineWalk::LineTo,
                                      &OutlineWalk::ConicTo,
                                      &OutlineWalk::CubicTo,
                                      0,
                                      0};
-        return FT_Outline_Decompose(&realized_->face->glyph->outline, &funcs, &walk) == 0;
+        if (fonts->FT_Outline_Decompose(&realized_->face->glyph->outline, &funcs, &walk) != 0)
+            return std::nullopt;
+        return figures;
     }
 
-    FIX Advance(HGLYPH glyph) override {
-        std::lock_guard guard(FontLock());
-        if (!realized_->Load(glyph)) return 0;
-        return ToFix(realized_->face->glyph->advance.x);
-    }
-
-  private:
     std::shared_ptr<SystemFace::Realized> realized_;
+    std::unordered_map<HGLYPH, std::optional<GlyphImage>> images_;
+    std::unordered_map<HGLYPH, std::optional<std::vector<EnginePath::Figure>>> outlines_;
+    std::unordered_map<HGLYPH, FIX> advances_;
 };
 
 FWORD Word(long value) {
@@ -258,7 +294,7 @@ LONG Dots(long units, LONG em, long unitsPerEm) {
 
 // The face's metrics record in font units, its names after it.
 std::vector<BYTE> BuildMetrics(FT_Face face, const std::u16string& family) {
-    const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    const TT_OS2* os2 = static_cast<const TT_OS2*>(fonts->FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
     const std::u16string style = platform::FromUtf8(face->style_name ? face->style_name : "");
     const std::u16string unique = style.empty() ? family : family + u" " + style;
     const std::u16string names[] = {family, style, family, unique};
@@ -306,13 +342,13 @@ std::vector<BYTE> BuildMetrics(FT_Face face, const std::u16string& family) {
     ifi.fwdStrikeoutPosition =
         Word(os2 != nullptr ? os2->yStrikeoutPosition : face->units_per_EM / 4);
     FT_UInt index = 0;
-    const FT_ULong first = FT_Get_First_Char(face, &index);
+    const FT_ULong first = fonts->FT_Get_First_Char(face, &index);
     FT_ULong last = first;
-    for (FT_ULong code = first; index != 0; code = FT_Get_Next_Char(face, code, &index))
+    for (FT_ULong code = first; index != 0; code = fonts->FT_Get_Next_Char(face, code, &index))
         if (code <= 0xFFFF) last = code;
     ifi.wcFirstChar = static_cast<WCHAR>(std::min<FT_ULong>(first, 0xFFFF));
     ifi.wcLastChar = static_cast<WCHAR>(last);
-    ifi.wcDefaultChar = FT_Get_Char_Index(face, '?') != 0 ? u'?' : ifi.wcFirstChar;
+    ifi.wcDefaultChar = fonts->FT_Get_Char_Index(face, '?') != 0 ? u'?' : ifi.wcFirstChar;
     ifi.wcBreakChar = u' ';
     ifi.chFirstChar = 0x20;
     ifi.chLastChar = 0xFF;
@@ -336,21 +372,21 @@ std::vector<BYTE> BuildMetrics(FT_Face face, const std::u16string& family) {
 std::shared_ptr<SystemFace> Realize(const Match& match, LONG cellHeight) {
     if (!StartFreeType()) return nullptr;
     auto realized = std::make_shared<SystemFace::Realized>();
-    if (FT_New_Face(freeType, match.file.c_str(), match.index, &realized->face) != 0) {
+    if (fonts->FT_New_Face(freeType, match.file.c_str(), match.index, &realized->face) != 0) {
         realized->face = nullptr;
         return nullptr;
     }
     FT_Face face = realized->face;
     realized->simulations = match.simulations;
     if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0) return nullptr;
-    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    const auto* os2 = static_cast<const TT_OS2*>(fonts->FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
     const long ascentUnits = os2 != nullptr ? os2->usWinAscent : face->ascender;
     const long descentUnits = os2 != nullptr ? os2->usWinDescent : -face->descender;
     const long cellUnits =
         ascentUnits + descentUnits > 0 ? ascentUnits + descentUnits : face->units_per_EM;
     const LONG em = std::max<LONG>(1, Dots(face->units_per_EM, cellHeight, cellUnits));
-    if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(em)) != 0) return nullptr;
-    if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) != 0) return nullptr;
+    if (fonts->FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(em)) != 0) return nullptr;
+    if (fonts->FT_Select_Charmap(face, FT_ENCODING_UNICODE) != 0) return nullptr;
 
     auto result = std::make_shared<SystemFace>();
     result->family = platform::FromUtf8(match.family);
@@ -392,7 +428,7 @@ Caches& FaceCaches() {
 
 HGLYPH SystemFace::GlyphOf(char32_t character) const {
     std::lock_guard guard(FontLock());
-    return FT_Get_Char_Index(realized->face, character);
+    return fonts->FT_Get_Char_Index(realized->face, character);
 }
 
 std::shared_ptr<const SystemFace> FindSystemFace(const std::u16string& family, bool bold,
@@ -400,6 +436,7 @@ std::shared_ptr<const SystemFace> FindSystemFace(const std::u16string& family, b
     if (family.empty() || cellHeight < 1 || cellHeight > kMaxCellHeight) return nullptr;
     const std::string name = platform::ToUtf8(family);
     std::lock_guard guard(FontLock());
+    if (!LoadLibraries()) return nullptr;
     Caches& caches = FaceCaches();
     const auto request = std::make_tuple(name, bold, italic);
     auto known = caches.matches.find(request);
@@ -413,6 +450,11 @@ std::shared_ptr<const SystemFace> FindSystemFace(const std::u16string& family, b
     std::shared_ptr<const SystemFace> realized = Realize(match, cellHeight);
     if (realized) caches.faces.emplace(key, realized);
     return realized;
+}
+
+bool SystemFontsUsable() {
+    std::lock_guard guard(FontLock());
+    return LoadLibraries();
 }
 
 bool SystemFontsStarted() {

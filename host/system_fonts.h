@@ -55,7 +55,10 @@ struct SystemFace {
 std::shared_ptr<const SystemFace> FindSystemFace(const std::u16string& family, bool bold,
                                                  bool italic, LONG cellHeight);
 
-// Whether fontconfig or FreeType were started in this process.
+// Whether fontconfig and FreeType can be loaded (loading them on the first
+// call).
+bool SystemFontsUsable();
+// Whether fontconfig or FreeType were asked for in this process.
 QLPR_EXPORT bool SystemFontsStarted();
 
 }  // namespace host

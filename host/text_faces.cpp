@@ -191,6 +191,13 @@ std::optional<TextFace> FindTextFace(const DeviceFontQueries& device, const Page
                      "\" is out of range (1 to " + std::to_string(kMaxCellHeight) + " dots)";
         return std::nullopt;
     }
+    if (!SystemFontsUsable()) {
+        if (error != nullptr)
+            *error = "font face \"" + name +
+                     "\" is not the printer's, and the system's fonts cannot be used "
+                     "(fontconfig and FreeType do not load)";
+        return std::nullopt;
+    }
     std::shared_ptr<const SystemFace> system = FindSystemFace(family, text.bold, text.italic, size);
     if (!system) {
         if (error != nullptr) *error = "unknown font face \"" + name + "\"";

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "host/engine_objects.h"
 #include "host/print_job.h"
+#include "host/system_fonts.h"
 #include "host/text_objects.h"
 #include "host_test_util.h"
 #include "platform/wide.h"
@@ -269,6 +271,15 @@ TEST(PageText, DeviceFacesReachTheDriversTextEntryWithItsGlyphsAndWidths) {
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0], std::string(c.expected) + " colour 255");
     }
+    // Text in device faces alone never starts the system's font libraries
+    // (checked in a process of its own, which runs this test only).
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            host::DrawPageItem(band.surface(), {0, 100}, text, table);
+            std::exit(host::SystemFontsStarted() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
     // A band the text is far from is not given it; a face the driver does
     // not have is none of its business.
     calls.clear();
