@@ -517,14 +517,13 @@ bool DrawRectangle(SURFOBJ* band, POINTL origin, const PageRectangle& rectangle,
     return call.Stroke(outline, {*rectangle.outline, 1, {}});
 }
 
-// Text through the driver's DrvTextOut when the band hooked it (the driver
-// hands what it does not draw itself back to EngTextOut), else through
-// EngTextOut: the glyphs and lines in a solid brush of the text's colour,
-// no opaque rectangle.
-bool DrawText(SURFOBJ* band, POINTL origin, const PageText& text, std::span<const DRVFN> driver) {
-    std::optional<TextFace> face = FindTextFace(DeviceFontsOf(band, driver), text, nullptr);
-    if (!face) return false;
-    std::optional<TextLayout> layout = LayOutText(*face, text, origin, band->sizlBitmap);
+// Text in its face, through the driver's DrvTextOut when the band hooked
+// it (the driver hands what it does not draw itself back to EngTextOut),
+// else through EngTextOut: the glyphs and lines in a solid brush of the
+// text's colour, no opaque rectangle.
+bool DrawTextIn(SURFOBJ* band, POINTL origin, const PageText& text, const TextFace& face,
+                std::span<const DRVFN> driver) {
+    std::optional<TextLayout> layout = LayOutText(face, text, origin, band->sizlBitmap);
     if (!layout) return false;
     if (!layout->touchesBand || text.text.empty()) return true;
     std::unique_ptr<EngineBrush> brush = MakeBrush(text.colour, std::nullopt, driver, band);
@@ -538,15 +537,24 @@ bool DrawText(SURFOBJ* band, POINTL origin, const PageText& text, std::span<cons
                                              kCopyPen) != FALSE;
 }
 
-// Every text item's face, before the page starts: a face that cannot be
-// found fails the page with a message naming it, rather than leaving the
-// text out unseen.
-bool CheckTextFaces(const Page& page, SURFOBJ* band, std::span<const DRVFN> driver,
-                    std::string* error) {
+bool DrawText(SURFOBJ* band, POINTL origin, const PageText& text, std::span<const DRVFN> driver) {
+    std::optional<TextFace> face = FindTextFace(DeviceFontsOf(band, driver), text, nullptr);
+    return face && DrawTextIn(band, origin, text, *face, driver);
+}
+
+// The faces of a page's text items, found once before the page starts (as
+// the engine realizes a font once for all the bands it is drawn in): a face
+// that cannot be found fails the page with a message naming it, rather
+// than leaving the text out unseen. Other items have none.
+bool FindPageFaces(const Page& page, SURFOBJ* band, std::span<const DRVFN> driver,
+                   std::vector<std::optional<TextFace>>* faces, std::string* error) {
     const DeviceFontQueries device = DeviceFontsOf(band, driver);
-    for (const PageItem& item : page.items) {
-        const auto* text = std::get_if<PageText>(&item);
-        if (text != nullptr && !FindTextFace(device, *text, error)) return false;
+    faces->assign(page.items.size(), std::nullopt);
+    for (std::size_t i = 0; i < page.items.size(); ++i) {
+        const auto* text = std::get_if<PageText>(&page.items[i]);
+        if (text == nullptr) continue;
+        (*faces)[i] = FindTextFace(device, *text, error);
+        if (!(*faces)[i]) return false;
     }
     return true;
 }
@@ -725,16 +733,22 @@ bool PrintJob::PrintPage(const BandPainter& painter, std::string* error) {
 }
 
 bool PrintJob::PrintPage(const Page& page, std::string* error) {
+    std::vector<std::optional<TextFace>> faces;
     if (open_ && device_.pdev() == pdev_ &&
-        !CheckTextFaces(page, surface_, device_.driver().table(), error))
+        !FindPageFaces(page, surface_, device_.driver().table(), &faces, error))
         return false;
     return PrintPage(
-        [&page, this](SURFOBJ* band, POINTL origin, int) {
+        [&page, &faces, this](SURFOBJ* band, POINTL origin, int) {
             for (const PlacedBitmap& bitmap : page.bitmaps) DrawPlacedBitmap(band, origin, bitmap);
             // A failed item leaves the band as it was and the page goes on,
             // as a failed drawing call of an application does.
-            for (const PageItem& item : page.items)
-                DrawPageItem(band, origin, item, &device_.driver());
+            const std::span<const DRVFN> driver(device_.driver().table());
+            for (std::size_t i = 0; i < page.items.size(); ++i) {
+                if (i < faces.size() && faces[i])
+                    DrawTextIn(band, origin, std::get<PageText>(page.items[i]), *faces[i], driver);
+                else
+                    DrawPageItem(band, origin, page.items[i], driver);
+            }
         },
         error);
 }

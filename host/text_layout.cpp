@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <unordered_map>
 
 namespace host {
 
@@ -83,9 +84,13 @@ std::optional<TextLayout> LayOutText(const TextFace& face, const PageText& text,
     offsets.reserve(glyphs.size());
     std::int64_t advance = 0;
     bool nominal = face.nominalWidth > 0;
+    std::unordered_map<HGLYPH, FIX> widths;  // each glyph's advance, asked once
     for (const Placed& glyph : glyphs) {
         offsets.push_back(advance);
-        const FIX step = face.advanceOf(glyph.handle, font);
+        auto known = widths.find(glyph.handle);
+        if (known == widths.end())
+            known = widths.emplace(glyph.handle, face.advanceOf(glyph.handle, font)).first;
+        const FIX step = known->second;
         nominal = nominal && step == FIX{face.nominalWidth} * 16;
         advance += step;
     }
