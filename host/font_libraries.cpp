@@ -23,7 +23,7 @@ bool Bind(void* library, const char* name, F* slot) {
 bool BindAll(void* fc, void* ft, FontLibraries* f) {
     return Bind(fc, "FcConfigSubstitute", &f->FcConfigSubstitute) &&
            Bind(fc, "FcDefaultSubstitute", &f->FcDefaultSubstitute) &&
-           Bind(fc, "FcFontMatch", &f->FcFontMatch) &&
+           Bind(fc, "FcFini", &f->FcFini) && Bind(fc, "FcFontMatch", &f->FcFontMatch) &&
            Bind(fc, "FcPatternAddBool", &f->FcPatternAddBool) &&
            Bind(fc, "FcPatternAddInteger", &f->FcPatternAddInteger) &&
            Bind(fc, "FcPatternAddString", &f->FcPatternAddString) &&

@@ -17,6 +17,7 @@ namespace host {
 struct FontLibraries {
     decltype(&::FcConfigSubstitute) FcConfigSubstitute = nullptr;
     decltype(&::FcDefaultSubstitute) FcDefaultSubstitute = nullptr;
+    decltype(&::FcFini) FcFini = nullptr;
     decltype(&::FcFontMatch) FcFontMatch = nullptr;
     decltype(&::FcPatternAddBool) FcPatternAddBool = nullptr;
     decltype(&::FcPatternAddInteger) FcPatternAddInteger = nullptr;

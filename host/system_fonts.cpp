@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -38,11 +39,22 @@ const FontLibraries* fonts = nullptr;
 FT_Library freeType = nullptr;
 bool started = false;
 
+void EndFontconfig();
+
 // Caller holds FontLock.
 bool LoadLibraries() {
+    if (!started && LoadFontLibraries() != nullptr) {
+        fonts = LoadFontLibraries();
+        // fontconfig keeps its configuration until told to let it go.
+        std::atexit(&EndFontconfig);
+    }
     started = true;
-    if (fonts == nullptr) fonts = LoadFontLibraries();
     return fonts != nullptr;
+}
+
+void EndFontconfig() {
+    std::lock_guard guard(FontLock());
+    fonts->FcFini();
 }
 
 bool StartFreeType() {
