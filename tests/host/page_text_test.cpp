@@ -290,4 +290,89 @@ TEST(PageText, DeviceFacesReachTheDriversTextEntryWithItsGlyphsAndWidths) {
     host::DeleteEngineDevice(device);
 }
 
+// What an installed face's font object told a recording DrvTextOut.
+struct SeenFont {
+    FLONG type = 0;
+    std::string face;
+    USHORT weight = 0;
+    ULONG transformKind = 0;
+    POINTL em{};  // (0, units per em) through the transform
+    RECTL background{};
+    std::vector<GLYPHPOS> glyphs;
+    RECTFX outline{};  // the first glyph's outline, 28.4, relative to its point
+    RECTL image{};     // the first glyph's image, relative to its point
+};
+SeenFont seen;
+
+BOOL InspectTextOut(SURFOBJ*, STROBJ* string, FONTOBJ* font, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*,
+                    BRUSHOBJ*, POINTL*, MIX) {
+    seen = {};
+    seen.type = font->flFontType;
+    const IFIMETRICS* ifi = FONTOBJ_pifi(font);
+    seen.face = platform::ToUtf8(
+        reinterpret_cast<const char16_t*>(reinterpret_cast<const BYTE*>(ifi) + ifi->dpwszFaceName));
+    seen.weight = ifi->usWinWeight;
+    XFORMOBJ* transform = FONTOBJ_pxoGetXform(font);
+    seen.transformKind = XFORMOBJ_iGetXform(transform, nullptr);
+    POINTL em{0, ifi->fwdUnitsPerEm};
+    XFORMOBJ_bApplyXform(transform, XF_LTOL, 1, &em, &seen.em);
+    seen.background = string->rclBkGround;
+    seen.glyphs.assign(string->pgp, string->pgp + string->cGlyphs);
+    HGLYPH first = string->pgp[0].hg;
+    GLYPHDATA* data = nullptr;
+    if (FONTOBJ_cGetGlyphs(font, FO_PATHOBJ, 1, &first, reinterpret_cast<PVOID*>(&data)) == 1)
+        PATHOBJ_vGetBounds(data->gdf.ppo, &seen.outline);
+    if (FONTOBJ_cGetGlyphs(font, FO_GLYPHBITS, 1, &first, reinterpret_cast<PVOID*>(&data)) == 1) {
+        const GLYPHBITS& bits = *data->gdf.pgb;
+        seen.image = {bits.ptlOrigin.x, bits.ptlOrigin.y, bits.ptlOrigin.x + bits.sizlBitmap.cx,
+                      bits.ptlOrigin.y + bits.sizlBitmap.cy};
+    }
+    return TRUE;
+}
+
+// An installed face reaches a driver that draws text itself as a TrueType
+// font: its metrics name the face as the font spells it (the driver looks
+// its substitutes up by that name), its transform scales font units to
+// dots, and each glyph's outline covers the same dots as its image.
+TEST(PageText, InstalledFacesReachTheDriverAsOutlineFontsWithTheirMetrics) {
+    const DRVFN table[] = {{INDEX_DrvTextOut, reinterpret_cast<PFN>(&InspectTextOut)}};
+    GuardedBitmap band(200, 40, BMF_1BPP, 0xFF);
+    HDEV device = host::CreateEngineDevice();
+    ASSERT_TRUE(EngAssociateSurface(band.surface()->hsurf, device, HOOK_TEXTOUT));
+    host::PageText text;
+    text.position = {10, 100};
+    text.text = u"Hello";
+    text.face = u"DEJAVU SANS";
+    text.size = 30;
+    for (bool bold : {false, true}) {
+        text.bold = bold;
+        ASSERT_TRUE(host::DrawPageItem(band.surface(), {0, 90}, text, table));
+        EXPECT_EQ(seen.type & (FO_TYPE_TRUETYPE | FO_TYPE_DEVICE), FO_TYPE_TRUETYPE);
+        EXPECT_EQ(seen.type & FO_SIM_BOLD, 0u);  // the family has a bold face of its own
+        EXPECT_EQ(seen.face, "DejaVu Sans");
+        EXPECT_EQ(seen.weight, bold ? 700 : 400);
+        EXPECT_EQ(seen.transformKind, GX_SCALE);
+        EXPECT_EQ(seen.em.x, 0);
+        EXPECT_GT(seen.em.y, 20);  // the em is the cell less the line's spare room
+        EXPECT_LE(seen.em.y, 30);
+        EXPECT_EQ(seen.background.top, 10);
+        EXPECT_EQ(seen.background.bottom, 40);
+        ASSERT_EQ(seen.glyphs.size(), 5u);
+        EXPECT_EQ(seen.glyphs[0].ptl.x, seen.background.left);
+        for (std::size_t i = 1; i < seen.glyphs.size(); ++i) {
+            EXPECT_GT(seen.glyphs[i].ptl.x, seen.glyphs[i - 1].ptl.x);
+            EXPECT_EQ(seen.glyphs[i].ptl.y, seen.glyphs[0].ptl.y);  // one baseline
+        }
+        EXPECT_GT(seen.glyphs[0].ptl.y, seen.background.top);
+        EXPECT_LT(seen.glyphs[0].ptl.y, seen.background.bottom);
+        // Outline and image of the H, in dots, agree within a dot.
+        EXPECT_NEAR(seen.outline.xLeft / 16.0, seen.image.left, 1.0);
+        EXPECT_NEAR(seen.outline.xRight / 16.0, seen.image.right, 1.0);
+        EXPECT_NEAR(seen.outline.yTop / 16.0, seen.image.top, 1.0);
+        EXPECT_NEAR(seen.outline.yBottom / 16.0, seen.image.bottom, 1.0);
+        EXPECT_LT(seen.image.top, 0);  // above the baseline
+    }
+    host::DeleteEngineDevice(device);
+}
+
 }  // namespace
