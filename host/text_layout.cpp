@@ -102,8 +102,6 @@ std::optional<TextLayout> LayOutText(const TextFace& face, const PageText& text,
     const std::int64_t baseline = top + face.ascent;
     const WideRect cell{left, top, left + width, top + face.cellHeight};
 
-    RECTL background;
-    if (!ToBand(cell, origin, &background)) return std::nullopt;
     std::vector<WideRect> lines;
     if (text.underline)
         lines.push_back({left, baseline + face.underlineOffset, left + width,
@@ -111,14 +109,6 @@ std::optional<TextLayout> LayOutText(const TextFace& face, const PageText& text,
     if (text.strikeout)
         lines.push_back({left, baseline - face.strikeoutOffset, left + width,
                          baseline - face.strikeoutOffset + face.strikeoutThickness});
-    for (const WideRect& line : lines) {
-        if (width == 0) break;
-        RECTL band;
-        if (!ToBand(line, origin, &band)) return std::nullopt;
-        layout.extras.push_back(band);
-    }
-    layout.extras.push_back({0, 0, 0, 0});
-
     // Glyphs may reach out of the cell (italic overhangs, tall accents): the
     // text goes to every band within a cell's height of its cell and lines.
     WideRect ink = cell;
@@ -130,6 +120,17 @@ std::optional<TextLayout> LayOutText(const TextFace& face, const PageText& text,
     layout.touchesBand =
         ink.left - reach < std::int64_t{origin.x} + bandSize.cx && ink.right + reach > origin.x &&
         ink.top - reach < std::int64_t{origin.y} + bandSize.cy && ink.bottom + reach > origin.y;
+    if (!layout.touchesBand) return layout;  // no string: the band is not given the text
+
+    RECTL background;
+    if (!ToBand(cell, origin, &background)) return std::nullopt;
+    for (const WideRect& line : lines) {
+        if (width == 0) break;
+        RECTL band;
+        if (!ToBand(line, origin, &band)) return std::nullopt;
+        layout.extras.push_back(band);
+    }
+    layout.extras.push_back({0, 0, 0, 0});
 
     std::vector<EngineString::Glyph> placed;
     placed.reserve(glyphs.size());

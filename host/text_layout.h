@@ -17,7 +17,7 @@ struct TextLayout {
     // one when there are none.
     std::vector<RECTL> extras;
     // Whether the text may leave ink in the band; when it does not, the
-    // band need not be given it.
+    // band need not be given it, and the layout has no string.
     bool touchesBand = false;
 
     RECTL* extraRectangles() { return extras.size() > 1 ? extras.data() : nullptr; }
