@@ -89,6 +89,7 @@ std::unique_ptr<Device> Device::Enable(const DriverHost& driver, HANDLE printer,
         return nullptr;
     SetEngineDevicePdev(device->hdev_, device->pdev_);
     SetEngineDeviceHalftone(device->hdev_, device->gdiInfo_.ulHTPatternSize);
+    SetEngineDeviceFonts(device->hdev_, device->devInfo_.cFonts);
     driver.Entry<PFN_DrvCompletePDEV>(INDEX_DrvCompletePDEV)(device->pdev_, device->hdev_);
     return device;
 }
@@ -129,6 +130,7 @@ bool Device::Reset(const DEVMODEW* devmode, std::string* error,
     driver_.Entry<PFN_DrvCompletePDEV>(INDEX_DrvCompletePDEV)(fresh, hdev_);
     SetEngineDevicePdev(hdev_, fresh);
     SetEngineDeviceHalftone(hdev_, gdi.ulHTPatternSize);
+    SetEngineDeviceFonts(hdev_, dev.cFonts);
     if (beforeOldGoes) beforeOldGoes(pdev_, fresh);
     disable(pdev_);
     pdev_ = fresh;

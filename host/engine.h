@@ -179,6 +179,11 @@ QLPR_EXPORT void SetEngineDeviceHalftone(HDEV device, ULONG patternSize);
 // The halftone pattern size of the device a surface is associated with;
 // 8x8 for a surface of no device.
 QLPR_EXPORT ULONG HalftonePatternSizeOf(const SURFOBJ* surface);
+// The number of device fonts the driver published for the device in its
+// DEVINFO (cFonts; face indexes 1..count); 0 until told, and for a surface
+// of no device.
+QLPR_EXPORT void SetEngineDeviceFonts(HDEV device, ULONG count);
+QLPR_EXPORT ULONG DeviceFontCountOf(const SURFOBJ* surface);
 QLPR_EXPORT void DeleteEngineDevice(HDEV device);
 
 // What the engine knows about a surface (for the host and tests).

@@ -12,6 +12,7 @@
 #include "host/engine.h"
 #include "host/engine_objects.h"
 #include "host/surface_format.h"
+#include "host/text_layout.h"
 #include "platform/last_error.h"
 #include "platform/spooler.h"
 
@@ -516,6 +517,48 @@ bool DrawRectangle(SURFOBJ* band, POINTL origin, const PageRectangle& rectangle,
     return call.Stroke(outline, {*rectangle.outline, 1, {}});
 }
 
+// Text in its face, through the driver's DrvTextOut when the band hooked
+// it (the driver hands what it does not draw itself back to EngTextOut),
+// else through EngTextOut: the glyphs and lines in a solid brush of the
+// text's colour, no opaque rectangle.
+bool DrawTextIn(SURFOBJ* band, POINTL origin, const PageText& text, const TextFace& face,
+                std::span<const DRVFN> driver) {
+    std::optional<TextLayout> layout = LayOutText(face, text, origin, band->sizlBitmap);
+    if (!layout) return false;
+    if (!layout->touchesBand || text.text.empty()) return true;
+    std::unique_ptr<EngineBrush> brush = MakeBrush(text.colour, std::nullopt, driver, band);
+    if (!brush) return false;
+    ClipRegion clip({{0, 0, band->sizlBitmap.cx, band->sizlBitmap.cy}});
+    POINTL brushOrigin{-origin.x, -origin.y};
+    auto textOut = HookedEntry<PFN_DrvTextOut>(band, driver, HOOK_TEXTOUT, INDEX_DrvTextOut);
+    return (textOut ? textOut : &EngTextOut)(band, layout->string->object(), layout->font->object(),
+                                             clip.object(), layout->extraRectangles(), nullptr,
+                                             brush->object(), nullptr, &brushOrigin,
+                                             kCopyPen) != FALSE;
+}
+
+bool DrawText(SURFOBJ* band, POINTL origin, const PageText& text, std::span<const DRVFN> driver) {
+    std::optional<TextFace> face = FindTextFace(DeviceFontsOf(band, driver), text, nullptr);
+    return face && DrawTextIn(band, origin, text, *face, driver);
+}
+
+// The faces of a page's text items, found once before the page starts (as
+// the engine realizes a font once for all the bands it is drawn in): a face
+// that cannot be found fails the page with a message naming it, rather
+// than leaving the text out unseen. Other items have none.
+bool FindPageFaces(const Page& page, SURFOBJ* band, std::span<const DRVFN> driver,
+                   std::vector<std::optional<TextFace>>* faces, std::string* error) {
+    const DeviceFontQueries device = DeviceFontsOf(band, driver);
+    faces->assign(page.items.size(), std::nullopt);
+    for (std::size_t i = 0; i < page.items.size(); ++i) {
+        const auto* text = std::get_if<PageText>(&page.items[i]);
+        if (text == nullptr) continue;
+        (*faces)[i] = FindTextFace(device, *text, error);
+        if (!(*faces)[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Each dash of the pattern makes at most one piece per round of the
@@ -543,9 +586,9 @@ bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item,
         return DrawImage(band, origin, *image, driver);
     if (const auto* path = std::get_if<PagePath>(&item))
         return DrawPath(band, origin, *path, driver);
-    if (const auto* rectangle = std::get_if<PageRectangle>(&item))
-        return DrawRectangle(band, origin, *rectangle, driver);
-    return false;  // text is not drawn yet
+    if (const auto* text = std::get_if<PageText>(&item))
+        return DrawText(band, origin, *text, driver);
+    return DrawRectangle(band, origin, std::get<PageRectangle>(item), driver);
 }
 
 bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item, const DriverHost* driver) {
@@ -690,13 +733,22 @@ bool PrintJob::PrintPage(const BandPainter& painter, std::string* error) {
 }
 
 bool PrintJob::PrintPage(const Page& page, std::string* error) {
+    std::vector<std::optional<TextFace>> faces;
+    if (open_ && device_.pdev() == pdev_ &&
+        !FindPageFaces(page, surface_, device_.driver().table(), &faces, error))
+        return false;
     return PrintPage(
-        [&page, this](SURFOBJ* band, POINTL origin, int) {
+        [&page, &faces, this](SURFOBJ* band, POINTL origin, int) {
             for (const PlacedBitmap& bitmap : page.bitmaps) DrawPlacedBitmap(band, origin, bitmap);
             // A failed item leaves the band as it was and the page goes on,
             // as a failed drawing call of an application does.
-            for (const PageItem& item : page.items)
-                DrawPageItem(band, origin, item, &device_.driver());
+            const std::span<const DRVFN> driver(device_.driver().table());
+            for (std::size_t i = 0; i < page.items.size(); ++i) {
+                if (i < faces.size() && faces[i])
+                    DrawTextIn(band, origin, std::get<PageText>(page.items[i]), *faces[i], driver);
+                else
+                    DrawPageItem(band, origin, page.items[i], driver);
+            }
         },
         error);
 }

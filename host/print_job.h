@@ -151,7 +151,10 @@ class QLPR_EXPORT PrintJob {
     // DrvNextBand until the origin is (-1, -1), then DrvSendPage. False (with
     // `error`) when the driver refuses a step.
     bool PrintPage(const BandPainter& painter, std::string* error);
-    // The same with the page's bitmaps drawn into every band they touch.
+    // The same with the page's bitmaps drawn into every band they touch,
+    // then its items. The faces of its text are found first: one found
+    // nowhere fails the page before it starts, with `error` naming it
+    // ("unknown font face "Name"").
     bool PrintPage(const Page& page, std::string* error);
     // DrvEndDoc, then the spooler's job ends; the job can print no more pages.
     bool End(std::string* error);
@@ -192,7 +195,12 @@ QLPR_EXPORT void DrawPlacedBitmap(SURFOBJ* band, POINTL origin, const PlacedBitm
 // band, COLORONCOLOR otherwise);
 // a rectangle through DrvBitBlt with PATCOPY and a solid or hatch brush,
 // its outline as a path (see DrawPagePath in print_job.cpp); paths through
-// DrvStrokePath, DrvFillPath and DrvStrokeAndFillPath. Each call gets a
+// DrvStrokePath, DrvFillPath and DrvStrokeAndFillPath; text through
+// DrvTextOut, in the driver's device face of that name or else in an
+// installed face (see text_faces.h and text_layout.h), to every band within
+// a cell's height of it; a face found nowhere makes the item unusable (a
+// Page's items are checked before its bands: PrintPage then fails, naming
+// the face). Each call gets a
 // clip of the band's rectangle and coordinates in band coordinates. An
 // entry the band's surface did not hook, or that `driver` (may be null)
 // lacks, is drawn by the engine's own service. False when the item is

@@ -48,6 +48,7 @@ struct Surface {
 struct EngineDevice {
     DHPDEV pdev = nullptr;
     ULONG halftonePatternSize = HT_PATSIZE_8x8;
+    ULONG deviceFonts = 0;
 };
 
 struct EngineTables {
@@ -237,6 +238,19 @@ void SetEngineDeviceHalftone(HDEV device, ULONG patternSize) {
     std::lock_guard guard(tables.lock);
     if (EngineDevice* object = FindDevice(tables, device))
         object->halftonePatternSize = patternSize;
+}
+
+void SetEngineDeviceFonts(HDEV device, ULONG count) {
+    EngineTables& tables = Tables();
+    std::lock_guard guard(tables.lock);
+    if (EngineDevice* object = FindDevice(tables, device)) object->deviceFonts = count;
+}
+
+ULONG DeviceFontCountOf(const SURFOBJ* surface) {
+    EngineTables& tables = Tables();
+    std::lock_guard guard(tables.lock);
+    const EngineDevice* object = surface != nullptr ? FindDevice(tables, surface->hdev) : nullptr;
+    return object != nullptr ? object->deviceFonts : 0;
 }
 
 ULONG HalftonePatternSizeOf(const SURFOBJ* surface) {

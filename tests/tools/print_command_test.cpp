@@ -144,6 +144,8 @@ TEST_F(QlprPrint, RefusesBadOptionsAndInputs) {
     Write("short.pgm", "P5 10 10 255\nabc");
     Write("bad.json", R"({"items": [{"type": "rectangle", "x": 0}]})");
     Write("text.txt", "hello");
+    Write("noface.json",
+          R"({"items": [{"type": "text", "x": 0, "y": 0, "text": "A", "font": "No Such Face"}]})");
     // A number beyond a double, even under a key no item has.
     Write("overflow.json", R"({"items": [{"type": "rectangle", "x": 0, "y": 0, "width": 1,
                                           "height": 1, "z": 1e400}]})");
@@ -154,9 +156,9 @@ TEST_F(QlprPrint, RefusesBadOptionsAndInputs) {
     ASSERT_NE(frame, std::string::npos);
     huge.replace(frame + 5, 4, "\xfd\xe8\xfd\xe8");  // 65000 x 65000
     Write("huge.jpg", huge);
-    const std::vector<std::string> inputs = {"page.pbm",  "bad.png",  "huge.pbm",
-                                             "short.pgm", "bad.json", "text.txt",
-                                             "cut.jpg",   "huge.jpg", "overflow.json"};
+    const std::vector<std::string> inputs = {"page.pbm",      "bad.png",    "huge.pbm", "short.pgm",
+                                             "bad.json",      "text.txt",   "cut.jpg",  "huge.jpg",
+                                             "overflow.json", "noface.json"};
     ExpectFailure("page.pbm --frobnicate", "unknown option --frobnicate", inputs);
     ExpectFailure("page.pbm --copies 0", "--copies", inputs);
     ExpectFailure("page.pbm --set nothing=1", "no device mode field nothing", inputs);
@@ -166,6 +168,7 @@ TEST_F(QlprPrint, RefusesBadOptionsAndInputs) {
     ExpectFailure("huge.pbm", "too large", inputs);
     ExpectFailure("short.pgm", "ends early", inputs);
     ExpectFailure("bad.json", "bad.json: item 1", inputs);
+    ExpectFailure("noface.json", "unknown font face \"No Such Face\"", inputs);
     ExpectFailure("text.txt", "text.txt: not a PNG, JPEG, BMP, PBM, PGM or PPM image", inputs);
     ExpectFailure("overflow.json", "overflow.json: not a valid page description", inputs);
     ExpectFailure("cut.jpg", "cut.jpg: bad JPEG", inputs);
