@@ -15,7 +15,7 @@ std::filesystem::path DeviceFolder() {
 }
 
 bool IsValidDeviceName(std::string_view name) {
-    if (name.empty() || name.size() > kMaxDevicePath || name.front() == '.') return false;
+    if (name.empty() || name.size() > kMaxDeviceName || name.front() == '.') return false;
     for (char c : name) {
         const auto code = static_cast<unsigned char>(c);
         if (code < 0x21 || code > 0x7E || c == '/' || c == '\\') return false;

@@ -7,6 +7,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libzint-dev
     libcairo2-dev libpng-dev libjpeg62-turbo-dev nlohmann-json3-dev
+    libudev-dev systemd
     fonts-dejavu-core hyperfine
 )
 
