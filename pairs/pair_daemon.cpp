@@ -200,6 +200,12 @@ class Daemon {
             Secure(pair.service.node, 0600, serviceUid_, static_cast<gid_t>(-1));
             Secure(pair.user.node, 0660, static_cast<uid_t>(-1), groupId_);
         }
+        // Ends left behind by a daemon that was killed point at terminals
+        // that another program may own by now: none of the fixed names stays.
+        for (const Pair& pair : pairs_) {
+            RemoveLink(pair.names.serviceSide);
+            for (const std::string& name : pair.UserNames()) RemoveLink(name);
+        }
         LoadState();
         for (Pair& pair : pairs_) {
             if (!PlaceLink(pair.names.serviceSide, pair.service.node, error)) return false;
@@ -295,8 +301,10 @@ class Daemon {
         if (controlBound_) unlink(ControlSocketPath().c_str());
     }
 
-    // Why `name` cannot become the user-side name of `pair`; empty if it can.
-    std::string Refusal(const Pair& pair, const std::string& name) const {
+    // Why `name` cannot become the user-side name of `pair`; empty if it
+    // can. An entry of that name that the daemon did not make belongs to
+    // another device, unless `kept` says this daemon made it before.
+    std::string Refusal(const Pair& pair, const std::string& name, bool kept = false) const {
         for (const Pair& other : pairs_) {
             std::vector<std::string> taken{other.names.serviceSide};
             if (&other != &pair) {
@@ -309,7 +317,7 @@ class Daemon {
         }
         const std::vector<std::string> own = pair.UserNames();
         struct stat entry {};
-        if (std::find(own.begin(), own.end(), name) == own.end() &&
+        if (!kept && std::find(own.begin(), own.end(), name) == own.end() &&
             lstat((folder_ / name).c_str(), &entry) == 0)
             return "name in use by another device: " + name;
         return {};
@@ -354,7 +362,7 @@ class Daemon {
             const std::string name = line.substr(blank + 1);
             for (Pair& pair : pairs_) {
                 if (portId != pair.names.portId) continue;
-                if (platform::IsValidDeviceName(name) && Refusal(pair, name).empty())
+                if (platform::IsValidDeviceName(name) && Refusal(pair, name, true).empty())
                     pair.assigned = pair.AssignmentFor(name);
                 else
                     Log("ignored the kept name of " + portId + ": " + name);

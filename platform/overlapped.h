@@ -43,8 +43,8 @@ inline constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 // The completion test on the record's status field; safe while the
 // operation completes on another thread.
 inline bool HasOverlappedIoCompleted(const OVERLAPPED* overlapped) {
-    return std::atomic_ref<const ULONG_PTR>(overlapped->Internal).load(std::memory_order_acquire) !=
-           STATUS_PENDING;
+    auto& status = const_cast<ULONG_PTR&>(overlapped->Internal);  // only read
+    return std::atomic_ref<ULONG_PTR>(status).load(std::memory_order_acquire) != STATUS_PENDING;
 }
 
 extern "C" {

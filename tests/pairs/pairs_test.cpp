@@ -289,8 +289,12 @@ TEST_F(PairsTest, SetupcRenamesTheUserSideEnd) {
     EXPECT_EQ(daemon_->Stop(), 0);
     EXPECT_EQ(Entries(), std::vector<std::string>{"FOREIGN"});
     EXPECT_EQ(Setupc({"change", "ZELA0", "PortName=COM5,"}), 1);
+    // Ends that a killed daemon left behind are not trusted.
+    fs::create_symlink("/dev/null", Entry("ZELA0"));
+    fs::create_symlink("/dev/null", Entry("COM7"));
     daemon_ = std::make_unique<Daemon>(state_);
     ASSERT_TRUE(daemon_->Ready());
+    EXPECT_NE(fs::read_symlink(Entry("COM7")), "/dev/null");
     for (const char* name : {"COM7", "ZELA1", "NoChinaPort", "COM9"})
         EXPECT_TRUE(Exists(name)) << name;
     for (const char* name : {"ZELA0", "NoGlobalPort", "ZELA2"}) EXPECT_FALSE(Exists(name)) << name;

@@ -375,6 +375,36 @@ TEST_F(PrinterInterfacesTest, DetailSizesAndRecords) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
+// Without a source folder the machine's own USB printers are listed (none
+// on most test machines): each path carries its ids in lower case.
+TEST(UdevInterfacesTest, PathsCarryLowerCaseIds) {
+    ASSERT_EQ(std::getenv("QLPR_DEVICE_SOURCE"), nullptr);
+    for (int pass = 0; pass < 2; ++pass) {  // the second may come from the kept list
+        HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVINTERFACE_USBPRINT, nullptr, nullptr,
+                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        ASSERT_NE(set, INVALID_HANDLE_VALUE);
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof data;
+        for (DWORD index = 0;
+             SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_USBPRINT, index, &data);
+             ++index) {
+            char bytes[300] = {};
+            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(bytes);
+            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+            ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, sizeof bytes, nullptr,
+                                                         nullptr));
+            const std::string path =
+                bytes + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+            EXPECT_EQ(path.rfind("\\\\?\\usb#vid_", 0), 0u) << path;
+            const std::string ids = path.substr(4, 22);
+            EXPECT_EQ(ids.find_first_of("ABCDEF"), std::string::npos) << path;
+            EXPECT_LT(path.size(), 260u);
+        }
+        EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
+        SetupDiDestroyDeviceInfoList(set);
+    }
+}
+
 // An interface path opens as its device: a read completes as soon as the
 // printer sends anything, and once the device is unplugged the path no
 // longer opens.
