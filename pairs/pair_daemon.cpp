@@ -198,7 +198,7 @@ class Daemon {
             pair.names = names;
             if (!pair.service.Open(error) || !pair.user.Open(error)) return false;
             Secure(pair.service.node, 0600, serviceUid_, static_cast<gid_t>(-1));
-            Secure(pair.user.node, 0660, static_cast<uid_t>(-1), groupId_);
+            Secure(pair.user.node, GroupMode(), static_cast<uid_t>(-1), groupId_);
         }
         // Ends left behind by a daemon that was killed point at terminals
         // that another program may own by now: none of the fixed names stays.
@@ -229,6 +229,10 @@ class Daemon {
         return true;
     }
 
+    // Without a printing group, what would be the group's stays the owner's
+    // alone (a new terminal's group is the system's terminal group).
+    mode_t GroupMode() const { return groupId_ != static_cast<gid_t>(-1) ? 0660 : 0600; }
+
     // Owners change only for root; the mode always.
     static void Secure(const std::string& node, mode_t mode, uid_t owner, gid_t group) {
         if ((owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1)) &&
@@ -255,7 +259,7 @@ class Daemon {
         if (listener_ < 0 || bind(listener_, raw, sizeof address) != 0 || listen(listener_, 8) != 0)
             return *error = ErrnoText(path.c_str()), false;
         controlBound_ = true;
-        Secure(path, 0660, static_cast<uid_t>(-1), groupId_);
+        Secure(path, GroupMode(), static_cast<uid_t>(-1), groupId_);
         return true;
     }
 

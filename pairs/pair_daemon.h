@@ -5,9 +5,9 @@
 //
 // Access: a service-side end (its terminal node) is read and written by its
 // owner only, the service's account (`serviceUser`, else the daemon's own);
-// a user-side end also by the printing group (`group`); the control socket
-// is open to the same group. Changing owners needs the daemon to run as
-// root; without that the modes are still set.
+// a user-side end also by the printing group (`group`; without one, by the
+// owner only); the control socket is open to the same group. Changing owners needs the daemon to
+// run as root; without that the modes are still set.
 //
 // Assignments are kept in the state file, when one is given, and restored
 // at the next start.
