@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "platform/codepage.h"
+#include "platform/device_file.h"
 #include "platform/internal.h"
 #include "platform/wide.h"
 
@@ -205,7 +206,6 @@ HANDLE CreateFileAt(const std::string& path, DWORD access, DWORD shareMode, DWOR
     return handle;
 }
 
-
 }  // namespace
 }  // namespace platform
 
@@ -217,6 +217,8 @@ QLPR_EXPORT HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD shareMod
                                       DWORD disposition, DWORD, HANDLE) {
     return platform::Guard<HANDLE>(INVALID_HANDLE_VALUE, [&] {
         if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+        const std::string utf8 = platform::ToUtf8(name);
+        if (platform::IsDevicePath(utf8)) return platform::OpenDevice(utf8, access);
         return platform::CreateFileAt(platform::NativePath(name), access, shareMode, disposition);
     });
 }
@@ -226,6 +228,7 @@ QLPR_EXPORT HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode
                                       DWORD disposition, DWORD, HANDLE) {
     return platform::Guard<HANDLE>(INVALID_HANDLE_VALUE, [&] {
         if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+        if (platform::IsDevicePath(name)) return platform::OpenDevice(name, access);
         std::u16string wide(std::strlen(name) + 1, u'\0');
         if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), static_cast<int>(wide.size())) ==
             0)
@@ -238,6 +241,8 @@ QLPR_EXPORT HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode
 QLPR_EXPORT BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* read,
                                  void* overlapped) {
     if (read != nullptr) *read = 0;
+    if (auto device = platform::LookupHandleAs<platform::DeviceFile>(file))
+        return device->Read(buffer, bytes, read, static_cast<OVERLAPPED*>(overlapped));
     auto object = platform::LookupHandleAs<platform::File>(file);
     if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
     if (overlapped != nullptr || (buffer == nullptr && bytes != 0))
@@ -263,6 +268,8 @@ QLPR_EXPORT BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* 
 QLPR_EXPORT BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD bytes, DWORD* written,
                                   void* overlapped) {
     if (written != nullptr) *written = 0;
+    if (auto device = platform::LookupHandleAs<platform::DeviceFile>(file))
+        return device->Write(buffer, bytes, written, static_cast<OVERLAPPED*>(overlapped));
     auto object = platform::LookupHandleAs<platform::File>(file);
     if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
     if (overlapped != nullptr || (buffer == nullptr && bytes != 0))

@@ -7,7 +7,9 @@
 // A refused open changes nothing (CREATE_ALWAYS truncates only once the lock
 // is held). New files are made with mode 0644 (less the umask). Names are
 // UTF-8 on disk; the platform's folder separator '\\' is read as '/'.
-// Overlapped I/O is not offered on these handles (ERROR_INVALID_PARAMETER).
+// Overlapped I/O is not offered on these handles (ERROR_INVALID_PARAMETER);
+// device paths ("\\.\NAME", "\\?\...") open as device handles instead,
+// see overlapped.h.
 #pragma once
 
 #include "platform/types.h"
