@@ -80,7 +80,7 @@ class DriverEnable : public ::testing::Test {
         text << in.rdbuf();
         in.close();
         std::string data = text.str();
-        const std::string last = "Font B Double=8,0,8,2,2,2";
+        const std::string last = "Font B Double=14,0,8,2,2,2";
         const std::size_t at = data.find(last);
         ASSERT_NE(at, std::string::npos);
         data.insert(at + last.size(), "\r\nKanji=9,128,1,1,1,1\r\nLarge=10,0,2,3,2,3");

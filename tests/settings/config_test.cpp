@@ -146,7 +146,7 @@ TEST_F(ConfigTest, ExampleCompilesWithTheKeywordLayouts) {
               (std::vector<LONG>{2, 162, 3, 0}));
     const ConfigEntry font = *config->entry(Keyword::font, 7);
     EXPECT_EQ(font.name, u"Font B Double");
-    EXPECT_EQ(Fields(font, {0, 2, 3, 4, 5}), (std::vector<LONG>{8, 8, 2, 2, 2}));
+    EXPECT_EQ(Fields(font, {0, 2, 3, 4, 5}), (std::vector<LONG>{14, 8, 2, 2, 2}));
     EXPECT_EQ(config->entries(Keyword::source).back().field[1], 700);
 }
 
