@@ -108,6 +108,7 @@ struct TextState {
     bool bold = false;
     bool underline = false;
     int justification = 0;  // 0 left, 1 centre, 2 right
+    int codeTable = 0;      // ESC t n
     int selectedImage = 0;
     SymbolSettings symbol;
 };
@@ -157,6 +158,9 @@ class PaperWalker {
             }
             case Op::kFont:
                 state_.font = arg0 & 1;
+                break;
+            case Op::kCodeTable:
+                state_.codeTable = arg0;
                 break;
             case Op::kSize:
                 // GS ! n: width factor in the high nibble, height in the low.
@@ -215,7 +219,7 @@ class PaperWalker {
                 Mark(command, "sheet end");
                 break;
             default:
-                break;  // ESC 2, ESC S, ESC t, CR and unknown bytes move nothing
+                break;  // ESC 2, ESC S, CR and unknown bytes move nothing
         }
     }
 
@@ -293,6 +297,7 @@ class PaperWalker {
         item.heightFactor = state_.heightFactor;
         item.bold = state_.bold;
         item.underline = state_.underline;
+        item.codeTable = state_.codeTable;
         x_ = Capped(x_ + 0LL + item.width);
         line_.push_back(std::move(item));
     }

@@ -75,6 +75,7 @@ struct PaperItem {
     int heightFactor = 1;
     bool bold = false;
     bool underline = false;
+    int codeTable = 0;  // ESC t n: 0 PC437, 2 PC850
     // kSymbol
     SymbolSettings symbol;
     // kCut: partial; kStoredImage: the image number; kMark: the label.

@@ -2,8 +2,10 @@
 
 #include <cairo.h>
 #include <dlfcn.h>
+#include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -50,19 +52,50 @@ void SetColour(cairo_t* cr, const Rgb& colour) {
     cairo_set_source_rgb(cr, colour.r, colour.g, colour.b);
 }
 
-// Printer text bytes as UTF-8: ASCII as it is, the upper half as Latin-1,
-// control bytes as '?'.
-std::string Utf8Of(std::span<const unsigned char> bytes) {
+// The upper half of a printer code table as UTF-8, from the C library's
+// converter of that code page: ESC t 0 is PC437, ESC t 2 PC850; any other
+// table shows as Latin-1.
+const std::array<std::string, 128>& UpperHalf(int codeTable) {
+    static const auto build = [](const char* codePage) {
+        std::array<std::string, 128> table;
+        iconv_t convert = codePage != nullptr ? iconv_open("UTF-8", codePage) : iconv_t(-1);
+        for (int byte = 0x80; byte <= 0xFF; ++byte) {
+            std::string& text = table[byte - 0x80];
+            char in = static_cast<char>(byte);
+            char out[8] = {};
+            char* inPointer = &in;
+            char* outPointer = out;
+            std::size_t inLeft = 1, outLeft = sizeof out;
+            if (convert != iconv_t(-1) &&
+                iconv(convert, &inPointer, &inLeft, &outPointer, &outLeft) != std::size_t(-1)) {
+                text.assign(out, outPointer);
+            } else if (byte >= 0xA0) {
+                text = {static_cast<char>(0xC0 | (byte >> 6)),
+                        static_cast<char>(0x80 | (byte & 0x3F))};
+            } else {
+                text = "?";
+            }
+        }
+        if (convert != iconv_t(-1)) iconv_close(convert);
+        return table;
+    };
+    static const std::array<std::string, 128> pc437 = build("CP437");
+    static const std::array<std::string, 128> pc850 = build("CP850");
+    static const std::array<std::string, 128> latin1 = build(nullptr);
+    return codeTable == 0 ? pc437 : codeTable == 2 ? pc850 : latin1;
+}
+
+// Printer text bytes as UTF-8: ASCII as it is, the upper half by the code
+// table, control bytes as '?'.
+std::string Utf8Of(std::span<const unsigned char> bytes, int codeTable = 0) {
     std::string text;
     for (const unsigned char byte : bytes) {
-        if (byte >= 0x20 && byte < 0x7F) {
+        if (byte >= 0x20 && byte < 0x7F)
             text += static_cast<char>(byte);
-        } else if (byte >= 0xA0) {
-            text += static_cast<char>(0xC0 | (byte >> 6));
-            text += static_cast<char>(0x80 | (byte & 0x3F));
-        } else {
+        else if (byte >= 0x80)
+            text += UpperHalf(codeTable)[byte - 0x80];
+        else
             text += '?';
-        }
     }
     return text;
 }
@@ -129,8 +162,8 @@ class Painter {
 
     void Text(const PaperItem& item) {
         const FontCell cell = CellOf(item.font);
-        Glyphs(Utf8Of(item.data), item.x * scale_, item.y * scale_, cell, item.widthFactor,
-               item.heightFactor, item.bold);
+        Glyphs(Utf8Of(item.data, item.codeTable), item.x * scale_, item.y * scale_, cell,
+               item.widthFactor, item.heightFactor, item.bold);
         if (item.underline) {
             const double thickness = item.heightFactor * scale_;
             cairo_rectangle(cr_, item.x * scale_, (item.y + item.height) * scale_ - thickness,
