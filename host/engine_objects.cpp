@@ -8,6 +8,8 @@
 #include <mutex>
 #include <new>
 
+#include "host/object_registry.h"
+
 namespace host {
 
 struct ClipRegion::State {
@@ -40,29 +42,6 @@ struct EnginePath::State {
 };
 
 namespace {
-
-// Objects of this engine, found by the address of the record a call gets.
-template <class State>
-class Registry {
-  public:
-    void Add(const void* object, State* state) {
-        std::lock_guard guard(lock_);
-        states_[object] = state;
-    }
-    void Remove(const void* object) {
-        std::lock_guard guard(lock_);
-        states_.erase(object);
-    }
-    State* Find(const void* object) {
-        std::lock_guard guard(lock_);
-        auto found = states_.find(object);
-        return found == states_.end() ? nullptr : found->second;
-    }
-
-  private:
-    std::mutex lock_;
-    std::map<const void*, State*> states_;
-};
 
 // Never destroyed: objects may outlive static destruction order.
 Registry<ClipRegion::State>& Clips() {

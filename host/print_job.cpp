@@ -543,7 +543,9 @@ bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item,
         return DrawImage(band, origin, *image, driver);
     if (const auto* path = std::get_if<PagePath>(&item))
         return DrawPath(band, origin, *path, driver);
-    return DrawRectangle(band, origin, std::get<PageRectangle>(item), driver);
+    if (const auto* rectangle = std::get_if<PageRectangle>(&item))
+        return DrawRectangle(band, origin, *rectangle, driver);
+    return false;  // text is not drawn yet
 }
 
 bool DrawPageItem(SURFOBJ* band, POINTL origin, const PageItem& item, const DriverHost* driver) {

@@ -84,7 +84,21 @@ struct PagePath {
     std::optional<PageFill> fill = std::nullopt;
 };
 
-using PageItem = std::variant<PageImage, PageRectangle, PagePath>;
+// Text placed on the page. `position` is the top left of the text cell for
+// Align::Left; for Right it is the cell's right edge, for Centre its centre.
+// `face` names a device face (as the driver publishes it) or any installed
+// face; `size` is the cell height in dots (device faces have their own).
+struct PageText {
+    POINTL position{};
+    std::u16string text;
+    std::u16string face;
+    std::optional<LONG> size = std::nullopt;
+    bool bold = false, italic = false, underline = false, strikeout = false;
+    enum class Align { Left, Right, Centre } align = Align::Left;
+    ULONG colour = 0;  // 0x00BBGGRR
+};
+
+using PageItem = std::variant<PageImage, PageRectangle, PagePath, PageText>;
 
 // A dashed path is cut into at most this many pieces; one that would make
 // more is not drawn.

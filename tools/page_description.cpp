@@ -5,6 +5,7 @@
 #include <set>
 #include <span>
 
+#include "platform/wide.h"
 #include "tools/file_io.h"
 
 namespace qlpr {
@@ -94,6 +95,22 @@ struct ItemReader {
                     std::string(names[i]) + "\"";
         }
         return Fail("\"" + std::string(key) + "\" must be " + list);
+    }
+    // true or false under `key`, when given.
+    bool Flag(const char* key, bool* out) const {
+        auto found = item.find(key);
+        if (found == item.end()) return true;
+        if (!found->is_boolean()) return Fail("\"" + std::string(key) + "\" must be true or false");
+        *out = found->get<bool>();
+        return true;
+    }
+    // A string under `key` (required).
+    bool Text(const char* key, std::string* out) const {
+        auto found = item.find(key);
+        if (found == item.end()) return Fail("\"" + std::string(key) + "\" is missing");
+        if (!found->is_string()) return Fail("\"" + std::string(key) + "\" must be a string");
+        *out = found->get<std::string>();
+        return true;
     }
     // A list of [x, y] under `key`, `fewest` to kMaxPathPoints of them.
     bool Points(const char* key, std::size_t fewest, std::vector<POINTL>* out) const {
@@ -275,6 +292,49 @@ bool AddPolygon(const ItemReader& reader, PageContent* content) {
     return true;
 }
 
+constexpr const char* kAlignNames[] = {"left", "right", "centre"};
+
+// A device face's cell is not known before the driver publishes it; the
+// page counts this many rows for text without a size (a double-height
+// printer font and its line gap).
+constexpr long kUnsizedTextRows = 72;
+// Far beyond a receipt's line; the driver's text buffer holds 65,536 bytes a band.
+constexpr std::size_t kMaxTextCharacters = 65536;
+constexpr long kMaxTextSize = 4096;
+
+bool AddText(const ItemReader& reader, PageContent* content) {
+    if (!reader.Keys({"type", "x", "y", "text", "font", "size", "bold", "italic", "underline",
+                      "strikeout", "align", "colour"}))
+        return false;
+    host::PageText text;
+    long x = 0, y = 0, size = 0;
+    std::optional<ULONG> align;
+    if (!reader.Number("x", -kMaxCoordinate, std::nullopt, &x) ||
+        !reader.Number("y", -kMaxCoordinate, std::nullopt, &y) ||
+        !reader.Number("size", 1, 0, &size) || !reader.Colour(&text.colour) ||
+        !reader.OptionalChoice("align", kAlignNames, &align) || !reader.Flag("bold", &text.bold) ||
+        !reader.Flag("italic", &text.italic) || !reader.Flag("underline", &text.underline) ||
+        !reader.Flag("strikeout", &text.strikeout))
+        return false;
+    if (size > kMaxTextSize)
+        return reader.Fail("\"size\" must be within 1 to " + std::to_string(kMaxTextSize));
+    std::string characters, face;
+    if (!reader.Text("text", &characters) || !reader.Text("font", &face)) return false;
+    if (face.empty()) return reader.Fail("\"font\" must name a face");
+    text.text = platform::FromUtf8(characters);
+    if (text.text.size() > kMaxTextCharacters)
+        return reader.Fail("\"text\" holds more than " + std::to_string(kMaxTextCharacters) +
+                           " characters");
+    text.face = platform::FromUtf8(face);
+    text.position = {static_cast<LONG>(x), static_cast<LONG>(y)};
+    if (size > 0) text.size = static_cast<LONG>(size);
+    text.align = static_cast<host::PageText::Align>(align.value_or(0));
+    content->bottom = std::max<LONG>(content->bottom,
+                                     static_cast<LONG>(y + (size > 0 ? size : kUnsizedTextRows)));
+    content->page.items.push_back(std::move(text));
+    return true;
+}
+
 bool AddImage(const ItemReader& reader, const std::filesystem::path& folder,
               std::size_t* imageBytes, PageContent* content) {
     if (!reader.Keys({"type", "file", "x", "y", "width", "height"})) return false;
@@ -334,11 +394,52 @@ PageContent ImagePage(DecodedImage image, LONG fitWidth) {
     }
     PageContent content;
     content.bottom = height;
+    content.singleImage = true;
     content.page.items.push_back(PlaceImage(std::move(image), {0, 0, width, height}));
     return content;
 }
 
+void FitImagePage(PageContent* content, LONG width) {
+    if (!content->singleImage || content->page.items.size() != 1 || width <= 0) return;
+    auto* image = std::get_if<host::PageImage>(&content->page.items.front());
+    if (image == nullptr || image->size.cx <= 0) return;
+    const auto height = static_cast<LONG>(ScaledSide(image->size.cy, width, image->size.cx));
+    image->target = {0, 0, width, height};
+    content->bottom = height;
+}
+
 namespace {
+
+// "settings": device mode fields by the names qlpr info shows, numbers or
+// strings, each checked as --set checks it.
+bool ReadSettings(const json& root, std::vector<FieldSetting>* settings, std::string* error) {
+    auto found = root.find("settings");
+    if (found == root.end()) return true;
+    if (!found->is_object()) {
+        *error = "\"settings\" must be an object of device mode fields";
+        return false;
+    }
+    for (const auto& [name, value] : found->items()) {
+        std::string text;
+        if (value.is_number_integer())
+            text = value.is_number_unsigned() ? std::to_string(value.get<unsigned long long>())
+                                              : std::to_string(value.get<long long>());
+        else if (value.is_string())
+            text = value.get<std::string>();
+        else {
+            *error = "settings: \"" + name + "\" must be a whole number or a string";
+            return false;
+        }
+        FieldSetting setting;
+        std::string why;
+        if (!ParseFieldSetting(name, text, "settings", &setting, &why)) {
+            *error = why;
+            return false;
+        }
+        settings->push_back(std::move(setting));
+    }
+    return true;
+}
 
 std::optional<PageContent> ReadDescription(const json& root, const std::filesystem::path& folder,
                                            std::string* error) {
@@ -347,7 +448,7 @@ std::optional<PageContent> ReadDescription(const json& root, const std::filesyst
         return std::nullopt;
     }
     for (const auto& [key, value] : root.items()) {
-        if (key != "items") {
+        if (key != "items" && key != "settings") {
             *error = "unknown key \"" + key + "\"";
             return std::nullopt;
         }
@@ -362,6 +463,7 @@ std::optional<PageContent> ReadDescription(const json& root, const std::filesyst
         return std::nullopt;
     }
     PageContent content;
+    if (!ReadSettings(root, &content.settings, error)) return std::nullopt;
     std::size_t imageBytes = 0;
     std::size_t number = 0;
     for (const json& item : *items) {
@@ -374,9 +476,12 @@ std::optional<PageContent> ReadDescription(const json& root, const std::filesyst
         bool added = false;
         if (type == item.end() || !type->is_string()) {
             reader.Fail(
-                "\"type\" must be \"image\", \"rectangle\", \"line\", \"polyline\" or \"polygon\"");
+                "\"type\" must be \"image\", \"text\", \"rectangle\", \"line\", \"polyline\" or "
+                "\"polygon\"");
         } else if (*type == "image") {
             added = AddImage(reader, folder, &imageBytes, &content);
+        } else if (*type == "text") {
+            added = AddText(reader, &content);
         } else if (*type == "rectangle") {
             added = AddRectangle(reader, &content);
         } else if (*type == "line") {

@@ -1,5 +1,5 @@
 // The pages qlpr print makes of its inputs: an image file is a page of its
-// own; a page description (.json) lists images, rectangles, lines,
+// own; a page description (.json) lists images, text, rectangles, lines,
 // polylines and polygons in drawing order, in dots:
 //
 //   { "items": [
@@ -16,7 +16,12 @@
 // it has a "colour" or a hatch "pattern". Lines and polylines take
 // "colour", "width" and "dash"; polygons "fill", "outline",
 // "outlineWidth" and "rule", and are filled black with neither fill nor
-// outline. How they are drawn: see the paths of host/print_job.cpp and the
+// outline. Text takes "x", "y" (the top left of its cell, or with "align"
+// "right" / "centre" the cell's right edge / centre), "text", "font" (a
+// printer face as qlpr info lists it, or any installed face), "size",
+// "bold", "italic", "underline", "strikeout" and "colour". A description's
+// "settings" object sets device mode fields by their qlpr info names, as
+// --set does (the command line's options win). How they are drawn: see the paths of host/print_job.cpp and the
 // README. File names are relative to the description's folder (the
 // working folder for a description read from standard input).
 #pragma once
@@ -27,6 +32,7 @@
 
 #include "host/print_job.h"
 #include "tools/image_files.h"
+#include "tools/print_options.h"
 
 namespace qlpr {
 
@@ -45,6 +51,11 @@ inline constexpr std::size_t kMaxDashes = 16;
 struct PageContent {
     host::Page page;
     LONG bottom = 0;  // the lowest row anything reaches, exclusive
+    // A description's "settings", applied to the job's device mode under
+    // the command line's options.
+    std::vector<FieldSetting> settings;
+    // A page made of one image file: --fit scales it once the paper is known.
+    bool singleImage = false;
 };
 
 // The image scaled onto `target` (page-image coordinates).
@@ -53,6 +64,10 @@ host::PageImage PlaceImage(DecodedImage image, RECTL target);
 // A page of one image at the top left, one pixel to one dot, or scaled to
 // `fitWidth` keeping its aspect when that is above 0.
 PageContent ImagePage(DecodedImage image, LONG fitWidth);
+
+// Scales a page of one image file to `width`, keeping its aspect; any
+// other page is left as it is.
+void FitImagePage(PageContent* content, LONG width);
 
 // Parses a page description; image files are read relative to `folder`.
 std::optional<PageContent> ParsePageDescription(const std::string& text,

@@ -367,13 +367,26 @@ class CompanionLibraries {
 bool RunJob(const PrintOptions& options, HANDLE printer, const std::filesystem::path& dataFile,
             const std::filesystem::path& output, PhaseTimer& timer, int* lineBytes,
             std::string* error) {
+    // The pages first: a description's settings shape the device mode.
+    std::vector<PageContent> contents;
+    std::vector<FieldSetting> settings;
+    for (const std::string& input : options.inputs) {
+        std::optional<PageContent> content = LoadPage(input, 0, error);
+        if (!content) return false;
+        settings.insert(settings.end(), content->settings.begin(), content->settings.end());
+        contents.push_back(std::move(*content));
+    }
+    timer.Mark("load");
+
     auto driver = host::DriverHost::Load(LibraryFolder() / "QLPRGI.DLL", error);
     if (!driver) return false;
     const CompanionLibraries companions;
-    // The printer's own defaults, as the driver builds them, with the options on top.
+    // The printer's own defaults, as the driver builds them, with the
+    // descriptions' settings and then the options on top.
     auto device = EnableDevice(*driver, printer, nullptr, error);
     if (!device) return false;
     Devmode devmode = InstanceOf(device->pdev())->devmode;
+    ApplyFieldSettings(settings, &devmode);
     ApplyPrintOptions(options, &devmode);
     if (std::memcmp(&devmode, &InstanceOf(device->pdev())->devmode, sizeof devmode) != 0) {
         device.reset();
@@ -390,15 +403,14 @@ bool RunJob(const PrintOptions& options, HANDLE printer, const std::filesystem::
     const auto pageWidth = static_cast<LONG>(device->gdiInfo().ulHorzRes);
     std::vector<host::Page> pages;
     LONG bottom = 0;
-    for (const std::string& input : options.inputs) {
-        std::optional<PageContent> content = LoadPage(input, options.fit ? pageWidth : 0, error);
-        if (!content) return false;
-        bottom = std::max(bottom, content->bottom);
-        pages.push_back(std::move(content->page));
+    for (PageContent& content : contents) {
+        if (options.fit) FitImagePage(&content, pageWidth);
+        bottom = std::max(bottom, content.bottom);
+        pages.push_back(std::move(content.page));
     }
-    timer.Mark("load");
 
-    if (!options.PaperChosen() && bottom > static_cast<LONG>(device->gdiInfo().ulVertRes)) {
+    if (!options.PaperChosen() && !ChoosesPaper(settings) &&
+        bottom > static_cast<LONG>(device->gdiInfo().ulVertRes)) {
         if (!StoreLongPaper(printer, validated, bottom,
                             static_cast<LONG>(device->gdiInfo().ulLogPixelsY), error))
             return false;

@@ -87,13 +87,19 @@ bool ParseSetting(const std::string& text, FieldSetting* setting, std::string* e
         *error = "--set needs NAME=VALUE, not " + text;
         return false;
     }
-    const std::string name = text.substr(0, equals);
-    const std::string value = text.substr(equals + 1);
+    return ParseFieldSetting(text.substr(0, equals), text.substr(equals + 1), "--set", setting,
+                             error);
+}
+
+}  // namespace
+
+bool ParseFieldSetting(const std::string& name, const std::string& value, const std::string& where,
+                       FieldSetting* setting, std::string* error) {
     const auto& fields = DevmodeFields();
     auto found = std::find_if(fields.begin(), fields.end(),
                               [&](const Field& field) { return field.name == name; });
     if (found == fields.end()) {
-        *error = "--set: no device mode field " + name + " (qlpr info lists them)";
+        *error = where + ": no device mode field " + name + " (qlpr info lists them)";
         return false;
     }
     setting->field = *found;
@@ -102,8 +108,8 @@ bool ParseSetting(const std::string& text, FieldSetting* setting, std::string* e
     if (found->type == FieldType::WideText) {
         const std::u16string wide = platform::FromUtf8(value);
         if (wide.size() >= found->length) {
-            *error =
-                "--set " + name + ": at most " + std::to_string(found->length - 1) + " characters";
+            *error = where + " " + name + ": at most " + std::to_string(found->length - 1) +
+                     " characters";
             return false;
         }
         setting->bytes.assign(found->length * sizeof(char16_t), 0);
@@ -112,8 +118,8 @@ bool ParseSetting(const std::string& text, FieldSetting* setting, std::string* e
     }
     if (found->type == FieldType::AnsiText) {
         if (value.size() >= found->length) {
-            *error =
-                "--set " + name + ": at most " + std::to_string(found->length - 1) + " characters";
+            *error = where + " " + name + ": at most " + std::to_string(found->length - 1) +
+                     " characters";
             return false;
         }
         setting->bytes.assign(found->length, 0);
@@ -123,7 +129,7 @@ bool ParseSetting(const std::string& text, FieldSetting* setting, std::string* e
     const Range range = RangeOf(found->type);
     std::optional<long long> number = ParseInteger(value, range.lowest, range.highest);
     if (!number) {
-        *error = "--set " + name + ": " + value + " is not a number from " +
+        *error = where + " " + name + ": " + value + " is not a number from " +
                  std::to_string(range.lowest) + " to " + std::to_string(range.highest);
         return false;
     }
@@ -133,6 +139,8 @@ bool ParseSetting(const std::string& text, FieldSetting* setting, std::string* e
         setting->bytes.push_back(static_cast<BYTE>(raw >> (8 * i)));
     return true;
 }
+
+namespace {
 
 struct Choice {
     const char* text;
@@ -258,10 +266,13 @@ bool ParseOption(const std::string& arg, ArgumentReader& in, PrintOptions* o, st
 }  // namespace
 
 bool PrintOptions::PaperChosen() const {
-    return paper.has_value() ||
-           std::any_of(settings.begin(), settings.end(), [](const FieldSetting& setting) {
-               return IsPaperField(setting.field.name);
-           });
+    return paper.has_value() || ChoosesPaper(settings);
+}
+
+bool ChoosesPaper(const std::vector<FieldSetting>& settings) {
+    return std::any_of(settings.begin(), settings.end(), [](const FieldSetting& setting) {
+        return IsPaperField(setting.field.name);
+    });
 }
 
 std::optional<long long> ParseInteger(const std::string& text, long long lowest,
@@ -358,11 +369,15 @@ void ApplyPrintOptions(const PrintOptions& o, Devmode* devmode) {
     if (o.skipBlank) priv.blankSkipping = static_cast<WORD>(*o.skipBlank);
     if (o.bitmapOutput) priv.optionFlags |= kOptionBgrOrBitmapOutput;
     if (o.ownRendering) priv.optionFlags |= kOptionOwnRendering;
-    for (const FieldSetting& setting : o.settings) {
+    ApplyFieldSettings(o.settings, devmode);
+}
+
+void ApplyFieldSettings(const std::vector<FieldSetting>& settings, Devmode* devmode) {
+    for (const FieldSetting& setting : settings) {
         if (setting.field.offset + setting.bytes.size() > sizeof(Devmode)) continue;
         std::memcpy(reinterpret_cast<BYTE*>(devmode) + setting.field.offset, setting.bytes.data(),
                     setting.bytes.size());
-        pub.dmFields |= setting.publicBit;
+        devmode->pub.dmFields |= setting.publicBit;
     }
 }
 

@@ -56,6 +56,15 @@ std::optional<PrintOptions> ParsePrintOptions(const std::vector<std::string>& ar
 // Writes the options into a device mode: public fields with their dmFields
 // bits, private fields in place; the --set fields last, in their order.
 void ApplyPrintOptions(const PrintOptions& options, Devmode* devmode);
+// Whether any of the settings chooses the paper.
+bool ChoosesPaper(const std::vector<FieldSetting>& settings);
+// Writes field settings into a device mode, in their order.
+void ApplyFieldSettings(const std::vector<FieldSetting>& settings, Devmode* devmode);
+
+// One device mode field by the name qlpr info shows, checked against its
+// type; errors start with `where` ("--set", "settings").
+bool ParseFieldSetting(const std::string& name, const std::string& value, const std::string& where,
+                       FieldSetting* setting, std::string* error);
 
 // A decimal or 0x-hexadecimal integer within [lowest, highest].
 std::optional<long long> ParseInteger(const std::string& text, long long lowest, long long highest);

@@ -212,12 +212,59 @@ TEST_F(PageDescription, RefusesMalformedDescriptionsWithTheItemNamed) {
         {R"({"items": [{"type": "rectangle", "x": 0, "y": 0, "width": 1, "height": 1},
                        {"type": "image", "file": "logo.pbm", "width": [1]}]})",
          "item 2:"},
+        {R"({"items": [{"type": "text", "x": 0, "y": 0, "font": "Font A"}]})",
+         "\"text\" is missing"},
+        {R"({"items": [{"type": "text", "x": 0, "y": 0, "text": "a", "font": ""}]})",
+         "\"font\" must name a face"},
+        {R"({"items": [{"type": "text", "x": 0, "y": 0, "text": 5, "font": "Font A"}]})",
+         "\"text\" must be a string"},
+        {R"({"items": [{"type": "text", "x": 0, "y": 0, "text": "a", "font": "A", "bold": 1}]})",
+         "\"bold\" must be true or false"},
+        {R"({"items": [{"type": "text", "x": 0, "y": 0, "text": "a", "font": "A", "align": "center"}]})",
+         "\"align\" must be \"left\", \"right\" or \"centre\""},
+        {R"({"items": [{"type": "text", "x": 0, "y": 0, "text": "a", "font": "A", "size": 0}]})",
+         "\"size\" must be within 1"},
+        {R"({"items": [], "settings": []})", "\"settings\" must be an object"},
+        {R"({"items": [], "settings": {"dmCopies": 1.5}})", "\"dmCopies\" must be a whole number"},
+        {R"({"items": [], "settings": {"nosuch": 1}})", "settings: no device mode field nosuch"},
+        {R"({"items": [], "settings": {"dmCopies": 70000}})", "settings dmCopies: 70000 is not"},
     };
     for (const auto& [text, message] : kBad) {
         EXPECT_FALSE(Parse(text)) << text;
         EXPECT_NE(error_.find(message), std::string::npos) << text << " gave: " << error_;
         EXPECT_EQ(error_.find('\n'), std::string::npos) << error_;
     }
+}
+
+TEST_F(PageDescription, ReadsTextAndSettings) {
+    auto content = Parse(R"({"settings": {"barcode3.flags": 2, "barcode1.name": "EAN"},
+        "items": [
+        {"type": "text", "x": 576, "y": 40, "text": "Total 9,50 €", "font": "Font A",
+         "bold": true, "underline": true, "align": "right", "colour": "#000000"},
+        {"type": "text", "x": 0, "y": 100, "text": "x", "font": "DejaVu Sans", "size": 30,
+         "italic": true, "strikeout": true, "align": "centre"}]})");
+    ASSERT_TRUE(content) << error_;
+    ASSERT_EQ(content->page.items.size(), 2u);
+    const auto& total = std::get<host::PageText>(content->page.items[0]);
+    EXPECT_EQ(total.position.x, 576);
+    EXPECT_EQ(total.position.y, 40);
+    EXPECT_EQ(total.text, u"Total 9,50 €");
+    EXPECT_EQ(total.face, u"Font A");
+    EXPECT_FALSE(total.size);
+    EXPECT_TRUE(total.bold && total.underline && !total.italic && !total.strikeout);
+    EXPECT_EQ(total.align, host::PageText::Align::Right);
+    const auto& small = std::get<host::PageText>(content->page.items[1]);
+    EXPECT_EQ(small.size, 30);
+    EXPECT_TRUE(small.italic && small.strikeout && !small.bold);
+    EXPECT_EQ(small.align, host::PageText::Align::Centre);
+    EXPECT_EQ(content->bottom, 130);
+
+    // Settings are applied as --set applies them.
+    ASSERT_EQ(content->settings.size(), 2u);
+    Devmode devmode{};
+    qlpr::ApplyFieldSettings(content->settings, &devmode);
+    EXPECT_EQ(devmode.priv.barcodes[2].flags, 2);
+    EXPECT_STREQ(devmode.priv.barcodes[0].name, "EAN");
 }
 
 TEST(ImagePage, FitsTheWidthKeepingTheAspect) {
