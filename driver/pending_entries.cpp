@@ -14,10 +14,6 @@ Result NotBuilt(Result failure) {
 }
 }  // namespace
 
-BOOL DrvTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*,
-                POINTL*, MIX) {
-    return NotBuilt(FALSE);
-}
 IFIMETRICS* DrvQueryFont(DHPDEV, ULONG_PTR, ULONG, ULONG_PTR* id) {
     if (id != nullptr) *id = 0;
     return NotBuilt<IFIMETRICS*>(nullptr);
