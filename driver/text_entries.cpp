@@ -260,10 +260,10 @@ void DrawOutlineGlyphs(const TextCall& call) {
         RECTFX fixed{};
         PATHOBJ_vGetBounds(path, &fixed);
         const POINTL at = glyph.ptl;
-        const RECTL bounds = OffsetRect({FixToPixel(fixed.xLeft), FixToPixel(fixed.yTop),
-                                         FixToPixel(fixed.xRight) + 1,
-                                         FixToPixel(fixed.yBottom) + 1},
-                                        at.x, at.y);
+        const RECTL bounds =
+            OffsetRect({FixToPixel(fixed.xLeft), FixToPixel(fixed.yTop),
+                        FixToPixel(fixed.xRight) + 1, FixToPixel(fixed.yBottom) + 1},
+                       at.x, at.y);
         RenderPath(call.instance, call.surface,
                    {.operation = PathOperation::Glyph,
                     .path = path,
@@ -306,10 +306,8 @@ BOOL OtherText(const TextCall& call) {
         TrackBandColor(instance, nullptr, call.foreground, nullptr, kRop4PatternCopy);
     if (loneSpace) return TRUE;
     if (!OwnRendering(*instance))
-        return EngTextOut(call.surface, call.string, call.font, call.clip,
-                          call.extra,
-                          call.opaque, call.foreground, call.opaqueBrush, call.brushOrigin,
-                          call.mix);
+        return EngTextOut(call.surface, call.string, call.font, call.clip, call.extra, call.opaque,
+                          call.foreground, call.opaqueBrush, call.brushOrigin, call.mix);
     DrawOwnText(call);
     return TRUE;
 }
@@ -333,9 +331,9 @@ BOOL DrvTextOut(SURFOBJ* surface, STROBJ* string, FONTOBJ* font, CLIPOBJ* clip, 
     const std::vector<RECTL> extras = ExtraRects(extra);
     const bool opaqueInBand = opaque != nullptr && BandRangeCheck(instance, *opaque, clip);
     const bool extrasInBand = !extras.empty() && BandRangeCheck(instance, UnionOf(extras), clip);
-    const TextCall call{instance,     surface,    string,      font,       clip,
-                        extra,        extras,     extrasInBand, opaque,    opaqueInBand,
-                        foreground,   opaqueBrush, brushOrigin, mix};
+    const TextCall call{instance,   surface,     string,       font,   clip,
+                        extra,      extras,      extrasInBand, opaque, opaqueInBand,
+                        foreground, opaqueBrush, brushOrigin,  mix};
     instance->textFlags = 0;
 
     if ((font->flFontType & FO_TYPE_DEVICE) != 0) {

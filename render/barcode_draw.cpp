@@ -94,16 +94,15 @@ void DrawBarcodeImage(DeviceInstance* instance, SURFOBJ* band, const PlacedBarco
     const LONG height = static_cast<LONG>(placed.size.height);
     const LONG stride = (width + 7) / 8;
     const bool turned = placed.rotation == 90 || placed.rotation == 270;
-    std::size_t bytes = turned ? static_cast<std::size_t>((height + 7) / 8) * stride * 8
-                               : placed.size.imageBytes;
+    std::size_t bytes =
+        turned ? static_cast<std::size_t>((height + 7) / 8) * stride * 8 : placed.size.imageBytes;
     // The library writes the image it announced: the buffer holds at least that.
     bytes = std::max({bytes, static_cast<std::size_t>(placed.size.imageBytes),
                       static_cast<std::size_t>(stride) * height});
     std::vector<BYTE> image(bytes, 0);
     const WORD second = instance->barcodeLib.barcodeBlock(&placed.request, nullptr, image.data());
     if (second != 1) {
-        InstanceLog(*instance, kLogLevelOrdinary, " ERROR:BarcodeBlock() 2nd return:%d.\n",
-                    second);
+        InstanceLog(*instance, kLogLevelOrdinary, " ERROR:BarcodeBlock() 2nd return:%d.\n", second);
         return;
     }
     BmpInfo bandInfo{};
@@ -124,14 +123,9 @@ void DrawBarcodeImage(DeviceInstance* instance, SURFOBJ* band, const PlacedBarco
         picture.stride = stride;
         picture.used = {0, 0, width, height};
     }
-    BmpInfo source{picture.width,
-                   picture.height,
-                   1,
-                   kBmpUncompressed,
-                   picture.bits.data(),
-                   static_cast<ULONG>(picture.bits.size()),
-                   picture.stride,
-                   kBmpColourTable};
+    BmpInfo source{picture.width,    picture.height,      1,
+                   kBmpUncompressed, picture.bits.data(), static_cast<ULONG>(picture.bits.size()),
+                   picture.stride,   kBmpColourTable};
     ColourTable table;
     table.entries.reset(new (std::nothrow) ColourEntry[2]{{0, 0, 0, 0}, {0xFF, 0xFF, 0xFF, 0}});
     if (!table.entries) return;
@@ -186,8 +180,8 @@ bool CreateRotatedImage(const BYTE* image, LONG width, LONG height, LONG stride,
     std::memset(turned.bits.data(), 0xFF, static_cast<std::size_t>(turned.height) * turned.stride);
     for (LONG y = 0; y < height; ++y) {
         for (LONG x = 0; x < width; ++x) {
-            const POINTL to = TurnedPosition(rotation, x, y, width, height, turned.width,
-                                             turned.height);
+            const POINTL to =
+                TurnedPosition(rotation, x, y, width, height, turned.width, turned.height);
             SetPixel(turned.bits.data(), turned.stride, to.x, to.y, Pixel(image, stride, x, y));
         }
     }
@@ -195,16 +189,16 @@ bool CreateRotatedImage(const BYTE* image, LONG width, LONG height, LONG stride,
     return true;
 }
 
-BOOL DrawBarcode(DeviceInstance* instance, SURFOBJ* band, const BYTE* text, ULONG length,
-                 POINTL at, FONTOBJ* font, WORD fontId, const RECTL&) {
+BOOL DrawBarcode(DeviceInstance* instance, SURFOBJ* band, const BYTE* text, ULONG length, POINTL at,
+                 FONTOBJ* font, WORD fontId, const RECTL&) {
     const BarcodeSettings* settings = SettingsOf(*instance, fontId);
     if (settings == nullptr) return TRUE;
     std::vector<BYTE> data = (settings->flags & kBarcodeHexData) != 0
                                  ? DecodeHexPairs(text, length)
                                  : std::vector<BYTE>(text, text + (text != nullptr ? length : 0));
     if (data.size() > kBarcodeDataMax) data.resize(kBarcodeDataMax);
-    const bool asImage =
-        PageRotated(*instance) || settings->rotation != 0 || (settings->flags & kBarcodeAsImage) != 0;
+    const bool asImage = PageRotated(*instance) || settings->rotation != 0 ||
+                         (settings->flags & kBarcodeAsImage) != 0;
 
     BarcodeRequest request;
     BuildBarcodeRequest(*settings, instance->printerData.fontSizeMode,

@@ -34,5 +34,5 @@ bool CreateRotatedImage(const BYTE* image, LONG width, LONG height, LONG stride,
 // left): the printer draws it from an item, or its image is drawn into the
 // band. Failures are logged and give TRUE, so that the rest of the page
 // prints; only a full text buffer gives FALSE.
-BOOL DrawBarcode(DeviceInstance* instance, SURFOBJ* band, const BYTE* text, ULONG length,
-                 POINTL at, FONTOBJ* font, WORD fontId, const RECTL& clip);
+BOOL DrawBarcode(DeviceInstance* instance, SURFOBJ* band, const BYTE* text, ULONG length, POINTL at,
+                 FONTOBJ* font, WORD fontId, const RECTL& clip);

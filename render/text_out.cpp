@@ -99,8 +99,8 @@ BYTE SingleCode(const DeviceChar& c) {
     return c.bytes[c.count - 1];
 }
 
-void AppendPrinterCode(std::vector<BYTE>* run, const DeviceChar& c, bool doubleByte,
-                       bool shiftJis, const IFIMETRICS& metrics) {
+void AppendPrinterCode(std::vector<BYTE>* run, const DeviceChar& c, bool doubleByte, bool shiftJis,
+                       const IFIMETRICS& metrics) {
     if (doubleByte) {
         const JisCode code = ShiftJisToJis(c.bytes[0], c.bytes[1]);
         run->insert(run->end(), code.begin(), code.end());
@@ -160,13 +160,15 @@ struct RunSplit {
 bool FlushRun(const RunSplit& split, LONG left, LONG baseline, LONG width,
               const std::vector<BYTE>& run, bool doubleByte) {
     const IFIMETRICS& m = split.metrics;
-    const LONG top = Saturate(static_cast<long long>(baseline) + m.fwdWinDescender - m.fwdCapHeight);
+    const LONG top =
+        Saturate(static_cast<long long>(baseline) + m.fwdWinDescender - m.fwdCapHeight);
     const LONG height = m.fwdWinAscender;
-    const BOOL saved = SaveString(split.instance, split.font, &m, {left, top}, {width, height},
-                                  static_cast<ULONG>(run.size()), run.data(), split.fontId,
-                                  !doubleByte);
-    BandRangeCheck(split.instance, {left, top, Saturate(static_cast<long long>(left) + width),
-                                    Saturate(static_cast<long long>(top) + height)},
+    const BOOL saved =
+        SaveString(split.instance, split.font, &m, {left, top}, {width, height},
+                   static_cast<ULONG>(run.size()), run.data(), split.fontId, !doubleByte);
+    BandRangeCheck(split.instance,
+                   {left, top, Saturate(static_cast<long long>(left) + width),
+                    Saturate(static_cast<long long>(top) + height)},
                    nullptr);
     return saved != FALSE;
 }
@@ -218,7 +220,8 @@ BOOL TextRun(const TextCall& call, const GLYPHPOS* glyphs, ULONG count, const WC
         return DrawBarcode(call.instance, call.band, bytes.data(), static_cast<ULONG>(bytes.size()),
                            at, call.font, call.fontId, call.clip);
     const RECTL& background = call.string->rclBkGround;
-    const LONG width = Saturate(std::llabs(static_cast<long long>(background.right) - background.left));
+    const LONG width =
+        Saturate(std::llabs(static_cast<long long>(background.right) - background.left));
     return SaveString(call.instance, call.font, metrics, at, {width, length},
                       static_cast<ULONG>(bytes.size()), bytes.data(), call.fontId, false);
 }
@@ -237,9 +240,9 @@ BOOL SaveString(DeviceInstance* instance, FONTOBJ* font, const IFIMETRICS* metri
         InstanceLog(*instance, kLogLevelOrdinary, " ERROR: TextBuf is FULL.\n");
         return FALSE;
     }
-    const TextRecord item{fontId, ItemAttributes(*instance, font, metrics, fontId, singleByte),
-                          0,      0,
-                          at.x,   at.y,
+    const TextRecord item{fontId,  ItemAttributes(*instance, font, metrics, fontId, singleByte),
+                          0,       0,
+                          at.x,    at.y,
                           size.cx, size.cy};
     // A merged item's count is 16 bits: a run that would pass it starts a
     // new item instead.
@@ -263,9 +266,9 @@ BOOL SplitTextRuns(DeviceInstance* instance, FONTOBJ* font, const IFIMETRICS& me
         const bool doubleByte = IsDoubleByte(c, shiftJis);
         const long long nominal = doubleByte ? metrics.fwdMaxCharInc : metrics.fwdAveCharWidth;
         const bool last = i + 1 == chars.size();
-        const long long advance =
-            proportional && !last ? static_cast<long long>(chars[i + 1].origin.x) - c.origin.x
-                                  : nominal;
+        const long long advance = proportional && !last
+                                      ? static_cast<long long>(chars[i + 1].origin.x) - c.origin.x
+                                      : nominal;
         if (left < clip.left) {
             x += advance;
             left += advance;
@@ -277,7 +280,8 @@ BOOL SplitTextRuns(DeviceInstance* instance, FONTOBJ* font, const IFIMETRICS& me
             AppendPrinterCode(&run, c, doubleByte, shiftJis, metrics);
         }
         if (run.empty()) break;  // the first character is already beyond the clip
-        const bool stateChanges = shiftJis && !last && IsDoubleByte(chars[i + 1], true) != doubleByte;
+        const bool stateChanges =
+            shiftJis && !last && IsDoubleByte(chars[i + 1], true) != doubleByte;
         if (stop || last || advance != nominal || stateChanges) {
             // A run cut at the clip ends where its last character ends.
             const long long right = stop ? x : x + nominal;

@@ -2,6 +2,8 @@
 // character tables, Shift-JIS to JIS X 0208, hexadecimal barcode data and
 // turned barcode images.
 
+#include "render/text_out.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +12,6 @@
 
 #include "render/barcode_draw.h"
 #include "render/char_tables.h"
-#include "render/text_out.h"
 
 namespace {
 
@@ -18,9 +19,9 @@ TEST(CharTables, MapLatinFullWidthAndShiftJisCodes) {
     struct Latin {
         BYTE in, out;
     };
-    for (const Latin& row : {Latin{0x41, 0x41}, Latin{0x7F, 0x7F}, Latin{0x80, 0x20},
-                             Latin{0xA3, 0x9C}, Latin{0xC4, 0x8E}, Latin{0xE9, 0x82},
-                             Latin{0xFC, 0x81}, Latin{0xFF, 0x98}})
+    for (const Latin& row :
+         {Latin{0x41, 0x41}, Latin{0x7F, 0x7F}, Latin{0x80, 0x20}, Latin{0xA3, 0x9C},
+          Latin{0xC4, 0x8E}, Latin{0xE9, 0x82}, Latin{0xFC, 0x81}, Latin{0xFF, 0x98}})
         EXPECT_EQ(PrinterLatinCode(row.in), row.out) << int{row.in};
 
     struct Wide {
@@ -42,11 +43,10 @@ TEST(CharTables, MapLatinFullWidthAndShiftJisCodes) {
     };
     // Hiragana a, the kanji of "kan" and "ji", an ideographic space, and the
     // last code of a lead byte's odd and even rows.
-    for (const Kanji& row :
-         {Kanji{0x82, 0xA0, {0x24, 0x22}}, Kanji{0x8A, 0xBF, {0x34, 0x41}},
-          Kanji{0x8E, 0x9A, {0x3B, 0x7A}}, Kanji{0x81, 0x40, {0x21, 0x21}},
-          Kanji{0x81, 0x9E, {0x21, 0x7E}}, Kanji{0x81, 0x9F, {0x22, 0x21}},
-          Kanji{0xE0, 0x40, {0x5F, 0x21}}, Kanji{0x88, 0x9F, {0x30, 0x21}}})
+    for (const Kanji& row : {Kanji{0x82, 0xA0, {0x24, 0x22}}, Kanji{0x8A, 0xBF, {0x34, 0x41}},
+                             Kanji{0x8E, 0x9A, {0x3B, 0x7A}}, Kanji{0x81, 0x40, {0x21, 0x21}},
+                             Kanji{0x81, 0x9E, {0x21, 0x7E}}, Kanji{0x81, 0x9F, {0x22, 0x21}},
+                             Kanji{0xE0, 0x40, {0x5F, 0x21}}, Kanji{0x88, 0x9F, {0x30, 0x21}}})
         EXPECT_EQ(ShiftJisToJis(row.lead, row.trail), row.out)
             << std::hex << int{row.lead} << int{row.trail};
 }
@@ -57,9 +57,7 @@ TEST(BarcodeData, HexadecimalPairsGiveOneByteEach) {
         std::vector<BYTE> bytes;
     };
     const Case cases[] = {
-        {"30313F", {0x30, 0x31, 0x3F}},
-        {"3", {}},
-        {"", {}},
+        {"30313F", {0x30, 0x31, 0x3F}}, {"3", {}}, {"", {}},
         {"30313", {0x30, 0x31}},  // the odd last digit is ignored
         {"aFz1", {0xAF, 0x01}},   // lower case; anything else counts as 0
     };
@@ -111,8 +109,8 @@ TEST(RotatedImage, MovesEveryPixelAndFillsTheRestWithOnes) {
         int filler = 0;
         for (LONG y = 0; y < c.height; ++y)
             for (LONG x = 0; x < c.width; ++x) {
-                const bool inside = x >= c.used.left && x < c.used.right && y >= c.used.top &&
-                                    y < c.used.bottom;
+                const bool inside =
+                    x >= c.used.left && x < c.used.right && y >= c.used.top && y < c.used.bottom;
                 if (!inside) {
                     ++filler;
                     EXPECT_EQ(BitAt(turned.bits, turned.stride, x, y), 1) << c.rotation;
@@ -122,7 +120,8 @@ TEST(RotatedImage, MovesEveryPixelAndFillsTheRestWithOnes) {
     }
     RotatedImage none;
     EXPECT_FALSE(CreateRotatedImage(image.data(), w, h, stride, 45, &none));
-    EXPECT_FALSE(CreateRotatedImage(image.data(), w, h, 2, 90, &none));  // rows shorter than the width
+    EXPECT_FALSE(
+        CreateRotatedImage(image.data(), w, h, 2, 90, &none));  // rows shorter than the width
     EXPECT_FALSE(CreateRotatedImage(image.data(), 0, h, stride, 90, &none));
 }
 
