@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "driver/config.h"
-#include "platform/types.h"
 #include "records/devmode_private.h"
 #include "records/printer_data.h"
+#include "platform/types.h"
 
 // One user-defined paper of the printer's "CustomPaper" value (96 bytes each).
 #pragma pack(push, 1)
