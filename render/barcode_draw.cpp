@@ -190,7 +190,7 @@ bool CreateRotatedImage(const BYTE* image, LONG width, LONG height, LONG stride,
 }
 
 BOOL DrawBarcode(DeviceInstance* instance, SURFOBJ* band, const BYTE* text, ULONG length, POINTL at,
-                 FONTOBJ* font, WORD fontId, const RECTL&) {
+                 FONTOBJ* font, WORD fontId) {
     const BarcodeSettings* settings = SettingsOf(*instance, fontId);
     if (settings == nullptr) return TRUE;
     std::vector<BYTE> data = (settings->flags & kBarcodeHexData) != 0

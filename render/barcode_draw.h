@@ -33,6 +33,7 @@ bool CreateRotatedImage(const BYTE* image, LONG width, LONG height, LONG stride,
 // Draws the data of a barcode font's text placed at `at` (the run's top
 // left): the printer draws it from an item, or its image is drawn into the
 // band. Failures are logged and give TRUE, so that the rest of the page
-// prints; only a full text buffer gives FALSE.
+// prints; only a full text buffer gives FALSE. The text call's clip is not
+// applied to a barcode.
 BOOL DrawBarcode(DeviceInstance* instance, SURFOBJ* band, const BYTE* text, ULONG length, POINTL at,
-                 FONTOBJ* font, WORD fontId, const RECTL& clip);
+                 FONTOBJ* font, WORD fontId);

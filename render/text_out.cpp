@@ -218,7 +218,7 @@ BOOL TextRun(const TextCall& call, const GLYPHPOS* glyphs, ULONG count, const WC
     const std::vector<BYTE> bytes = Flatten(chars);
     if (IsSymbolFontId(call.fontId))
         return DrawBarcode(call.instance, call.band, bytes.data(), static_cast<ULONG>(bytes.size()),
-                           at, call.font, call.fontId, call.clip);
+                           at, call.font, call.fontId);
     const RECTL& background = call.string->rclBkGround;
     const LONG width =
         Saturate(std::llabs(static_cast<long long>(background.right) - background.left));

@@ -103,8 +103,10 @@ WORD FakeBarcodeBlock(const BarcodeRequest* request, BarcodeSizeReply* size, BYT
     return 1;
 }
 
+// An item's fields, unpacked, and its characters.
 struct Item {
-    TextRecord record;
+    WORD fontId, attributes, count;
+    LONG x, y, width, height;
     std::vector<BYTE> bytes;
 };
 
@@ -180,7 +182,14 @@ class TextBand {
         const TextBuf& buffer = instance_->textBuf;
         for (DWORD i = 0; i < buffer.itemCount; ++i) {
             const TextRecord r = ReadDevTextItem(buffer, i);
-            items.push_back({r, {buffer.data + r.offset, buffer.data + r.offset + r.count}});
+            items.push_back({r.fontId,
+                             r.attributes,
+                             r.count,
+                             r.x,
+                             r.y,
+                             r.width,
+                             r.height,
+                             {buffer.data + r.offset, buffer.data + r.offset + r.count}});
         }
         return items;
     }
@@ -296,7 +305,7 @@ TEST(DeviceText, RunsOfATextFontBecomeItemsAtTheNominalAdvance) {
         const std::vector<Item> items = band.Items();
         ASSERT_EQ(items.size(), c.items.size()) << c.what;
         for (std::size_t i = 0; i < items.size(); ++i) {
-            const TextRecord& r = items[i].record;
+            const Item& r = items[i];
             const WORD id = c.face == kFaceText ? 1 : 3;
             EXPECT_EQ(r.fontId, id) << c.what;
             EXPECT_EQ(r.x, c.items[i].x) << c.what;
@@ -329,12 +338,12 @@ TEST(DeviceText, AStringAcrossABandEdgeIsKeptByTheBandOfItsTop) {
     }
     ASSERT_EQ(kept[0].size(), 2u);
     EXPECT_EQ(kept[0][0].bytes, Bytes("A"));
-    EXPECT_EQ(kept[0][0].record.y, 76);
-    EXPECT_EQ(kept[0][1].record.fontId, 100);
-    EXPECT_EQ(kept[0][1].record.y, 95);
+    EXPECT_EQ(kept[0][0].y, 76);
+    EXPECT_EQ(kept[0][1].fontId, 100);
+    EXPECT_EQ(kept[0][1].y, 95);
     ASSERT_EQ(kept[1].size(), 1u);
     EXPECT_EQ(kept[1][0].bytes, Bytes("B"));
-    EXPECT_EQ(kept[1][0].record.y, 20);  // band coordinates
+    EXPECT_EQ(kept[1][0].y, 20);  // band coordinates
 }
 
 TEST(DeviceText, AnUnderlineBecomesTheItemsAttributeOtherLinesAreDrawn) {
@@ -345,7 +354,7 @@ TEST(DeviceText, AnUnderlineBecomesTheItemsAttributeOtherLinesAreDrawn) {
     EXPECT_TRUE(band.Text(string->object(), font->object(), lines));
     const std::vector<Item> items = band.Items();
     ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].record.attributes, kTextUnderline | kTextSingleByteRun);
+    EXPECT_EQ(items[0].attributes, kTextUnderline | kTextSingleByteRun);
     EXPECT_EQ(band.InkedCount(), 26 * 2);
     EXPECT_TRUE(band.Inked(10, 40));
     EXPECT_FALSE(band.Inked(10, 52));
@@ -356,7 +365,7 @@ TEST(DeviceText, AnUnderlineBecomesTheItemsAttributeOtherLinesAreDrawn) {
     RECTL strikeOnly[] = {{10, 40, 36, 42}, {0, 0, 0, 0}};
     EXPECT_TRUE(plain.Text(string->object(), plainFont->object(), strikeOnly));
     ASSERT_EQ(plain.Items().size(), 1u);
-    EXPECT_EQ(plain.Items()[0].record.attributes, kTextSingleByteRun);
+    EXPECT_EQ(plain.Items()[0].attributes, kTextSingleByteRun);
 }
 
 TEST(DeviceText, RefusesFacesOutsideTheTableAndGlyphsWithoutText) {
@@ -385,7 +394,7 @@ TEST(TextItems, BarcodeRunsMergeALoneSpaceGivesWayAndAFullBufferFails) {
     std::vector<Item> items = band.Items();
     ASSERT_EQ(items.size(), 1u);  // the space is gone, the two runs are one
     EXPECT_EQ(items[0].bytes, Bytes("1212"));
-    EXPECT_EQ(items[0].record.x, 5);
+    EXPECT_EQ(items[0].x, 5);
     EXPECT_EQ(d.textBuf.dataUsed, 4u);
     EXPECT_TRUE(band.Logged(" SaveString pt[9,5] count:2\n"));
 
@@ -396,8 +405,8 @@ TEST(TextItems, BarcodeRunsMergeALoneSpaceGivesWayAndAFullBufferFails) {
     EXPECT_TRUE(SaveString(&d, nullptr, symbol, {5, 5}, {20, 10}, 1, data.data(), 100, false));
     items = band.Items();
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].record.count, 0xFFFF);
-    EXPECT_EQ(items[1].record.count, 1);
+    EXPECT_EQ(items[0].count, 0xFFFF);
+    EXPECT_EQ(items[1].count, 1);
 
     // 2,520 items fill the buffer; the text call of the 2,521st fails.
     EmptyDevText(&d.textBuf);
@@ -433,7 +442,7 @@ TEST(Barcode, ThePrinterDrawsItFromOneItemOfTheLibrarysSize) {
         EXPECT_EQ(lastRequest.data, c.data) << c.what;
         const std::vector<Item> items = band.Items();
         ASSERT_EQ(items.size(), 1u) << c.what;
-        const TextRecord& r = items[0].record;
+        const Item& r = items[0];
         EXPECT_EQ(r.fontId, 100);
         EXPECT_EQ(r.x, 8);
         EXPECT_EQ(r.y, 30);  // the baseline less the em height
@@ -565,7 +574,7 @@ TEST(Substitution, TrueTypeTextPrintsInTheDeviceFontTheTableNames) {
             band.Logged(" Font is Substituted Device Font:" + std::to_string(c.fontId) + "\n"))
             << c.what;
         ASSERT_EQ(items.size(), 1u) << c.what;
-        const TextRecord& r = items[0].record;
+        const Item& r = items[0];
         EXPECT_EQ(r.fontId, c.fontId) << c.what;
         EXPECT_EQ(items[0].bytes, Bytes("Hi")) << c.what;
         if (c.fontId == 1) {
