@@ -57,13 +57,14 @@ WORD LookupFontSubstitution(const BYTE* table, DWORD size, const WCHAR* faceName
 
 // The default device mode for the configuration and device name (validated).
 void BuildDefaultDevmode(const PrinterDataObj& config, const PrinterData& settings,
-                         const CustomPaperList& customPapers, LPCWSTR deviceName, Devmode* result);
+                         const CustomPaperList& customPapers, LPCWSTR deviceName,
+                         Devmode* result);
 // Merges an application's device mode (any size it declares, or none) into
 // the default and validates the result. `inputBytes` is how many bytes of
 // `input` may be read.
 void MergeDevmode(const PrinterDataObj& config, const PrinterData& settings,
-                  const CustomPaperList& customPapers, const Devmode& defaults, const BYTE* input,
-                  std::size_t inputBytes, Devmode* result);
+                  const CustomPaperList& customPapers, const Devmode& defaults,
+                  const BYTE* input, std::size_t inputBytes, Devmode* result);
 // Validation of a merged device mode (also run by the two calls above).
 void ValidateDevmode(const PrinterDataObj& config, const PrinterData& settings,
                      const CustomPaperList& customPapers, Devmode* devmode);
