@@ -509,6 +509,48 @@ BYTE* ReadFontSubstitutions(HANDLE printer, HANDLE heap, DWORD* size) {
     return block;
 }
 
+namespace {
+
+WCHAR ReadWide(const BYTE* at) {
+    WCHAR c;
+    std::memcpy(&c, at, sizeof c);
+    return c;
+}
+
+WCHAR FoldAscii(WCHAR c) {
+    return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - u'a' + u'A') : c;
+}
+
+// Whether the name of `chars` characters at `name` (not aligned) is `face`.
+bool SameFaceName(const BYTE* name, std::size_t chars, const WCHAR* face) {
+    for (std::size_t i = 0; i < chars; ++i, ++face)
+        if (*face == 0 || FoldAscii(ReadWide(name + 2 * i)) != FoldAscii(*face)) return false;
+    return *face == 0;
+}
+
+}  // namespace
+
+WORD LookupFontSubstitution(const BYTE* table, DWORD size, const WCHAR* faceName) {
+    if (table == nullptr || faceName == nullptr || faceName[0] == 0) return 0;
+    constexpr std::size_t kChar = sizeof(WCHAR);
+    std::size_t at = 0;
+    while (at + kChar <= size && ReadWide(table + at) != 0) {
+        std::size_t end = at;
+        while (end + kChar <= size && ReadWide(table + end) != 0) end += kChar;
+        // The name's terminator and the number must both lie inside the block.
+        if (end + kChar > size) return 0;
+        const std::size_t number = end + kChar;
+        if (number + sizeof(WORD) > size) return 0;
+        if (SameFaceName(table + at, (end - at) / kChar, faceName)) {
+            WORD id;
+            std::memcpy(&id, table + number, sizeof id);
+            return id;
+        }
+        at = number + sizeof(WORD);
+    }
+    return 0;
+}
+
 // ---- the device mode --------------------------------------------------------
 
 void BuildDefaultDevmode(const PrinterDataObj& config, const PrinterData& settings,

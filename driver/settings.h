@@ -48,6 +48,12 @@ void FreeCustomPapers(HANDLE heap, CustomPaperList* list);
 // The "TTFontSubTable" block (size "TTFontSubTableSize"), from `heap`; null
 // when there is none.
 BYTE* ReadFontSubstitutions(HANDLE printer, HANDLE heap, DWORD* size);
+// The device font number the substitution block gives a face name (compared
+// without regard to the case of ASCII letters), or 0. The block is pairs of
+// a zero-terminated wide name and a 16-bit number, ended by an empty name;
+// nothing outside its `size` bytes is read, and a pair cut off by the end
+// counts as the end.
+WORD LookupFontSubstitution(const BYTE* table, DWORD size, const WCHAR* faceName);
 
 // The default device mode for the configuration and device name (validated).
 void BuildDefaultDevmode(const PrinterDataObj& config, const PrinterData& settings,

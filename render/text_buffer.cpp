@@ -1,5 +1,6 @@
 #include "render/text_buffer.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/heap.h"
@@ -51,4 +52,41 @@ TextRecord ReadDevTextItem(const TextBuf& buffer, DWORD index) {
     if (buffer.items != nullptr && index < buffer.itemCount && index < buffer.itemCapacity)
         std::memcpy(&item, buffer.items + std::size_t{index} * sizeof(TextRecord), sizeof item);
     return item;
+}
+
+namespace {
+
+void WriteDevTextItem(TextBuf* buffer, DWORD index, const TextRecord& item) {
+    std::memcpy(buffer->items + std::size_t{index} * sizeof(TextRecord), &item, sizeof item);
+}
+
+// Whether the last item's characters are the last bytes of the data.
+bool LastItemEndsData(const TextBuf& buffer, const TextRecord& last) {
+    return std::uint64_t{last.offset} + last.count == buffer.dataUsed;
+}
+
+}  // namespace
+
+bool GrowLastDevText(TextBuf* buffer, const BYTE* data, DWORD bytes) {
+    if (buffer == nullptr || buffer->itemCount == 0 || buffer->data == nullptr ||
+        (bytes != 0 && data == nullptr))
+        return false;
+    TextRecord last = ReadDevTextItem(*buffer, buffer->itemCount - 1);
+    if (!LastItemEndsData(*buffer, last) || bytes > 0xFFFFu - last.count ||
+        buffer->dataUsed > buffer->dataCapacity || bytes > buffer->dataCapacity - buffer->dataUsed)
+        return false;
+    if (bytes != 0) std::memcpy(buffer->data + buffer->dataUsed, data, bytes);
+    buffer->dataUsed += bytes;
+    last.count = static_cast<WORD>(last.count + bytes);
+    WriteDevTextItem(buffer, buffer->itemCount - 1, last);
+    return true;
+}
+
+bool DropLastDevText(TextBuf* buffer) {
+    if (buffer == nullptr || buffer->itemCount == 0) return false;
+    const TextRecord last = ReadDevTextItem(*buffer, buffer->itemCount - 1);
+    if (!LastItemEndsData(*buffer, last)) return false;
+    buffer->itemCount -= 1;
+    buffer->dataUsed -= last.count;
+    return true;
 }

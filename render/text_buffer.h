@@ -41,3 +41,10 @@ bool DevTextHasRoom(const TextBuf& buffer, DWORD bytes);
 // here. False (nothing changed) without room.
 bool AppendDevText(TextBuf* buffer, const TextRecord& item, const BYTE* data, DWORD bytes);
 TextRecord ReadDevTextItem(const TextBuf& buffer, DWORD index);
+
+// Appends `bytes` characters to the last item (which must hold the end of
+// the data) and grows its count. False (nothing changed) when there is no
+// such item, no room, or its count would pass 0xFFFF.
+bool GrowLastDevText(TextBuf* buffer, const BYTE* data, DWORD bytes);
+// Removes the last item and its characters (which must end the data).
+bool DropLastDevText(TextBuf* buffer);

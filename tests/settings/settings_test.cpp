@@ -5,7 +5,9 @@
 
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <vector>
 
 #include "platform/heap.h"
 #include "platform/registry.h"
@@ -208,6 +210,57 @@ TEST_F(SettingsTest, CustomPapersAndFontSubstitutions) {
     EXPECT_EQ(ReadFontSubstitutions(printer, heap, &size), nullptr);
     HeapDestroy(heap);
     ClosePrinter(printer);
+}
+
+// The block as stored: pairs of name and number, as bytes.
+std::vector<BYTE> SubstitutionBytes(std::initializer_list<std::pair<std::u16string, WORD>> pairs,
+                                    bool terminated) {
+    std::vector<BYTE> bytes;
+    const auto add = [&](const void* data, std::size_t size) {
+        const auto* p = static_cast<const BYTE*>(data);
+        bytes.insert(bytes.end(), p, p + size);
+    };
+    const char16_t zero = 0;
+    for (const auto& [name, id] : pairs) {
+        add(name.data(), name.size() * sizeof(char16_t));
+        add(&zero, sizeof zero);
+        add(&id, sizeof id);
+    }
+    if (terminated) add(&zero, sizeof zero);
+    return bytes;
+}
+
+TEST_F(SettingsTest, SubstitutionLookupNeverReadsPastTheBlock) {
+    const std::vector<BYTE> table = SubstitutionBytes({{u"Arial", 1}, {u"Courier New", 150}}, true);
+    const std::size_t arialPair = 5 * 2 + 2 + 2;
+    struct Case {
+        const char* what;
+        std::size_t size;  // bytes of `table` the block has
+        const char16_t* face;
+        WORD id;
+    };
+    const Case cases[] = {
+        {"found", table.size(), u"Arial", 1},
+        {"letters in any case", table.size(), u"COURIER new", 150},
+        {"not listed", table.size(), u"Times", 0},
+        {"a name's start is not a match", table.size(), u"Cour", 0},
+        {"no end mark", table.size() - 2, u"Times", 0},
+        {"no end mark, listed", table.size() - 2, u"Courier New", 150},
+        {"number cut off", table.size() - 3, u"Courier New", 0},
+        {"name runs off the end", arialPair + 6, u"Cou", 0},
+        {"odd size inside a name", arialPair + 7, u"Cou", 0},
+        {"odd size after a pair", arialPair + 1, u"Arial", 1},
+        {"empty block", 0, u"Arial", 0},
+        {"empty face name", table.size(), u"", 0},
+    };
+    for (const Case& c : cases) {
+        // Exactly `size` bytes, so that the sanitizer sees any read beyond.
+        std::unique_ptr<BYTE[]> block(new BYTE[c.size + (c.size == 0 ? 1 : 0)]);
+        std::memcpy(block.get(), table.data(), c.size);
+        EXPECT_EQ(LookupFontSubstitution(block.get(), static_cast<DWORD>(c.size), c.face), c.id)
+            << c.what;
+    }
+    EXPECT_EQ(LookupFontSubstitution(nullptr, 100, u"Arial"), 0);
 }
 
 // ---- device mode ------------------------------------------------------------
