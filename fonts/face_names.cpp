@@ -13,5 +13,7 @@ extern "C" QLPR_EXPORT const ResourceString QlprStringTable[] = {
     {6, u"Font B Double Width"},
     {7, u"Font B Double Height"},
     {8, u"Font B Double"},
+    {9, u"Font A Kanji"},
+    {10, u"Font B Kanji"},
     {0, nullptr},
 };

@@ -733,6 +733,127 @@ TEST_F(EndToEnd, VectorPagesPrintTheSameByBothEngines) {
     }
 }
 
+// ---- Text in printer fonts and printer-drawn barcodes ----------------------
+
+class PrinterText : public EndToEnd {
+  protected:
+    // Prints a description of these items (and settings) with the options;
+    // the stream's commands as "MNEMONIC args" or "TEXT bytes" lines, only
+    // those that place, style or carry text and symbols.
+    std::vector<std::string> Commands(const std::string& items, const std::string& options = "",
+                                      const std::string& settings = "{}") {
+        std::ofstream(dir() / "page.json")
+            << R"({"settings": )" << settings << R"(, "items": [)" << items << "]}";
+        const int status = Qlpr("print page.json -o job.prn " + options);
+        EXPECT_EQ(status, 0) << Errors();
+        stream_ = Read(dir() / "job.prn");
+        const auto bytes =
+            std::span(reinterpret_cast<const unsigned char*>(stream_.data()), stream_.size());
+        const qlpr::DecodedStream decoded = qlpr::DecodeStream(bytes, {});
+        EXPECT_EQ(decoded.unknownBytes, 0u);
+        std::vector<std::string> lines;
+        for (const qlpr::StreamCommand& command : decoded.commands) {
+            const std::string& m = command.mnemonic;
+            if (m != "ESC $" && m != "ESC M" && m != "GS !" && m != "ESC E" && m != "ESC -" &&
+                m != "TEXT" && m != "GS k" && m != "GS h" && m != "GS H" && m != "ESC ,")
+                continue;
+            std::string line = m;
+            if (m == "TEXT" || m == "GS k") {
+                line += " " + std::string(command.data.begin(), command.data.end());
+            } else if (m != "ESC ,") {
+                for (int arg : command.args) line += " " + std::to_string(arg);
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    std::string stream_;
+};
+
+TEST_F(PrinterText, DeviceFontTextBecomesPositionedStyledTextCommands) {
+    const auto commands = Commands(R"(
+        {"type": "text", "x": 0, "y": 0, "text": "Tea", "font": "Font A"},
+        {"type": "text", "x": 300, "y": 0, "text": "Bun", "font": "Font A", "bold": true},
+        {"type": "text", "x": 24, "y": 60, "text": "Jam", "font": "Font A", "bold": true},
+        {"type": "text", "x": 50, "y": 120, "text": "Big", "font": "Font B Double"},
+        {"type": "text", "x": 576, "y": 180, "text": "9.50", "font": "Font A", "align": "right"},
+        {"type": "text", "x": 0, "y": 240, "text": "A  B", "font": "Font A", "underline": true})");
+    // Position and size for every item; font, bold and underline when they
+    // change (the font once at the start); the right-aligned price ends at
+    // the right edge by the font's 13-dot advance.
+    const std::vector<std::string> expected = {
+        "ESC $ 0", "ESC M 0",   "GS ! 0",   "TEXT Tea", "ESC $ 300", "GS ! 0",
+        "ESC E 1", "TEXT Bun",  "ESC $ 24", "GS ! 0",   "TEXT Jam",  "ESC $ 50",
+        "ESC M 1", "GS ! 17",   "ESC E 0",  "TEXT Big", "ESC $ 524", "ESC M 0",
+        "GS ! 0",  "TEXT 9.50", "ESC $ 0",  "GS ! 0",   "ESC - 1",   "TEXT A  B"};
+    EXPECT_EQ(commands, expected);
+}
+
+TEST_F(PrinterText, StringsAndBarcodesAcrossABandEdgePrintOnce) {
+    // 24-bit pages are cut into bands of 2424 rows: every item below
+    // crosses that edge or starts right at it.
+    std::string items;
+    for (int y : {2400, 2410, 2423, 2424})
+        items += R"({"type": "text", "x": 0, "y": )" + std::to_string(y) + R"(, "text": "row)" +
+                 std::to_string(y) + R"(", "font": "Font A"},)";
+    items +=
+        R"({"type": "text", "x": 200, "y": 2380, "text": "4912345678904", "font": "Barcode3"})";
+    const auto commands = Commands(items, "--bits 24");
+    for (const char* text :
+         {"TEXT row2400", "TEXT row2410", "TEXT row2423", "TEXT row2424", "GS k 4912345678904"})
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), text), 1) << text;
+}
+
+TEST_F(PrinterText, BarcodesTakeTheirSettingsOrBecomeImagesOnARotatedPage) {
+    const std::string items =
+        R"({"type": "text", "x": 100, "y": 10, "text": "4912345678904", "font": "Barcode3"})";
+    const auto printed =
+        Commands(items, "", R"({"barcode3.parameter2": 90, "barcode3.parameter3": 2})");
+    const std::vector<std::string> expected = {"ESC $ 100", "GS h 90", "GS H 2",
+                                               "GS k 4912345678904"};
+    EXPECT_EQ(printed, expected);
+    // Hexadecimal data: pairs of digits, an odd last one left out.
+    const auto hex = Commands(
+        R"({"type": "text", "x": 100, "y": 10, "text": "343931323334353637383930343", "font": "Barcode3"})",
+        "", R"({"barcode3.flags": 1})");
+    EXPECT_NE(std::find(hex.begin(), hex.end(), "GS k 4912345678904"), hex.end());
+
+    // On a page turned by 180 degrees the barcode is drawn into the raster.
+    const auto turned = Commands(items, "--rotation 180");
+    EXPECT_EQ(std::count_if(turned.begin(), turned.end(),
+                            [](const std::string& c) { return c.rfind("GS k", 0) == 0; }),
+              0);
+    EXPECT_NE(std::find(turned.begin(), turned.end(), "ESC ,"), turned.end());
+}
+
+TEST_F(PrinterText, UnknownFacesAndShiftJisText) {
+    std::ofstream(dir() / "bad.json")
+        << R"({"items": [{"type": "text", "x": 0, "y": 0, "text": "x", "font": "No Such Face 7"}]})";
+    EXPECT_EQ(Qlpr("print bad.json -o bad.prn"), 1);
+    EXPECT_NE(Errors().find("\"No Such Face 7\""), std::string::npos) << Errors();
+
+    // A Shift-JIS printer font under code page 932: kanji as JIS X 0208
+    // codes, half-width katakana and ASCII as their full-width forms.
+    std::ifstream in(testsupport::SourceDir() / "examples" / "QLPR80.INI", std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(in)), {});
+    const std::string last = "Font B Double=14,0,8,2,2,2";
+    ASSERT_NE(data.find(last), std::string::npos);
+    data.insert(data.find(last) + last.size(), "\r\nFont A Kanji=1,128,9,1,1,1");
+    std::ofstream(dir() / "kanji.ini", std::ios::binary) << data;
+    setenv("QLPR_ANSI_CODE_PAGE", "932", 1);
+    const auto commands =
+        Commands(R"({"type": "text", "x": 0, "y": 0, "text": "日本ｱA", "font": "Font A Kanji"})",
+                 "--data kanji.ini");
+    unsetenv("QLPR_ANSI_CODE_PAGE");
+    // 日 0x93FA -> 46 7C, 本 0x967B -> 4B 5C (a run of double-byte
+    // characters), then ｱ -> 25 22, A -> 23 41 (a run of single bytes).
+    const std::vector<std::string> text = {"TEXT F|K\\", "TEXT %\"#A"};
+    std::vector<std::string> texts;
+    std::copy_if(commands.begin(), commands.end(), std::back_inserter(texts),
+                 [](const std::string& c) { return c.rfind("TEXT", 0) == 0; });
+    EXPECT_EQ(texts, text);
+}
+
 // ---- The README's commands -----------------------------------------------
 
 TEST_F(EndToEnd, MainJobAndReadmeReceiptRun) {
