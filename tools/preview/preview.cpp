@@ -66,15 +66,18 @@ const std::array<std::string, 128>& UpperHalf(int codeTable) {
             char* inPointer = &in;
             char* outPointer = out;
             std::size_t inLeft = 1, outLeft = sizeof out;
-            if (convert != iconv_t(-1) &&
-                iconv(convert, &inPointer, &inLeft, &outPointer, &outLeft) != std::size_t(-1)) {
-                text.assign(out, outPointer);
-            } else if (byte >= 0xA0) {
-                text = {static_cast<char>(0xC0 | (byte >> 6)),
-                        static_cast<char>(0x80 | (byte & 0x3F))};
-            } else {
-                text = "?";
+            if (convert == iconv_t(-1) ||
+                iconv(convert, &inPointer, &inLeft, &outPointer, &outLeft) == std::size_t(-1)) {
+                // Latin-1, or '?' for the C1 controls.
+                outPointer = out;
+                if (byte >= 0xA0) {
+                    *outPointer++ = static_cast<char>(0xC0 | (byte >> 6));
+                    *outPointer++ = static_cast<char>(0x80 | (byte & 0x3F));
+                } else {
+                    *outPointer++ = '?';
+                }
             }
+            text.append(out, static_cast<std::size_t>(outPointer - out));
         }
         if (convert != iconv_t(-1)) iconv_close(convert);
         return table;
