@@ -22,13 +22,6 @@
 #include "render/path_render.h"
 #include "render/text_out.h"
 
-// The engine's text drawing is bound when the engine has it: a weak
-// reference, so that with an engine that lacks it platform text fails with
-// ERROR_NOT_SUPPORTED instead of the driver failing to load. (Drop the weak
-// mark once every engine the driver runs on has EngTextOut.)
-extern "C" BOOL EngTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*,
-                           BRUSHOBJ*, POINTL*, MIX) __attribute__((weak));
-
 namespace {
 
 constexpr ROP4 kRop4PatternCopy = 0xF0F0;
@@ -312,14 +305,9 @@ BOOL OtherText(const TextCall& call) {
     if ((call.extrasInBand || backgroundInBand) && call.foreground != nullptr)
         TrackBandColor(instance, nullptr, call.foreground, nullptr, kRop4PatternCopy);
     if (loneSpace) return TRUE;
-    if (!OwnRendering(*instance)) {
-        if (EngTextOut == nullptr) {
-            SetLastError(ERROR_NOT_SUPPORTED);
-            return FALSE;
-        }
+    if (!OwnRendering(*instance))
         return EngTextOut(call.surface, call.string, call.font, call.clip, call.extra, call.opaque,
                           call.foreground, call.opaqueBrush, call.brushOrigin, call.mix);
-    }
     DrawOwnText(call);
     return TRUE;
 }
