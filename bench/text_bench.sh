@@ -35,6 +35,18 @@ PY
 text=$(wc -c < "$work/receipt.prn")
 picture=$(wc -c < "$work/picture.prn")
 echo "receipt in printer fonts: $text bytes; as a picture: $picture bytes ($(( picture / text )) times larger)"
+# The logo is raster either way: the same comparison without it.
+python3 - "$here/examples/receipt.json" "$work/nologo.json" <<'PY'
+import json, sys
+page = json.load(open(sys.argv[1]))
+page["items"] = [item for item in page["items"] if item["type"] != "image"]
+json.dump(page, open(sys.argv[2], "w"))
+PY
+"$qlpr" print "$work/nologo.json" -o "$work/nologo.prn" --preview "$work/nologo.png" 2> /dev/null
+"$qlpr" print "$work/nologo.png" -o "$work/nologo-picture.prn" 2> /dev/null
+text=$(wc -c < "$work/nologo.prn")
+picture=$(wc -c < "$work/nologo-picture.prn")
+echo "without the logo: $text bytes; as a picture: $picture bytes ($(( picture / text )) times larger)"
 
 median() {  # runs the command 21 times, prints the median wall time in ms
     python3 - "$@" <<'PY'
