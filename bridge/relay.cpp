@@ -175,21 +175,30 @@ class Relay {
             }
             if (EndsRun(fromCom)) return fromCom;
 
-            const int polled =
-                IoRead_after(devicePath_, usb_, byteRead2_, kUsbChunk, &dwActualBytesReadFromUSB_,
-                             usbReadEvent_, &overlapped_);
-            ServiceLog(
-                "fnReadCOMPortWriteToUSBSubRoutine IoRead_after(USB) : success=%d  "
-                "dwActualBytesReadFromUSB %d",
-                polled, static_cast<int>(dwActualBytesReadFromUSB_));
-            if (EndsRun(polled)) return polled;
-            if (polled == kIoDone) {
-                startUsbRead = true;
-                if (const int sent = ForwardReplyToCom(); EndsRun(sent)) return sent;
+            // Only an outstanding read is polled: a read that completed when it
+            // was started has been forwarded already, and its event is still
+            // set, so a poll would forward the same reply a second time.
+            if (!startUsbRead) {
+                const int polled = PollUsbRead();
+                if (EndsRun(polled)) return polled;
+                if (polled == kIoDone) {
+                    startUsbRead = true;
+                    if (const int sent = ForwardReplyToCom(); EndsRun(sent)) return sent;
+                }
             }
 
             if (ServiceStopRequested()) return kIoDone;
         }
+    }
+
+    int PollUsbRead() {
+        const int polled = IoRead_after(devicePath_, usb_, byteRead2_, kUsbChunk,
+                                        &dwActualBytesReadFromUSB_, usbReadEvent_, &overlapped_);
+        ServiceLog(
+            "fnReadCOMPortWriteToUSBSubRoutine IoRead_after(USB) : success=%d  "
+            "dwActualBytesReadFromUSB %d",
+            polled, static_cast<int>(dwActualBytesReadFromUSB_));
+        return polled;
     }
 
     // Writes the completed USB read's bytes, if any, to the COM port.

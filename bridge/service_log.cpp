@@ -28,18 +28,20 @@ FILE* OpenLogSink(const char* setting) {
 void ServiceLog(const char* format, ...) {
     const char* setting = std::getenv("QLPR_SERVICE_LOG");
     if (setting == nullptr || *setting == '\0') return;
-    char buffer[1024];
+    // One byte beyond the 1024-byte entry for its separator.
+    char buffer[1024 + 1];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    std::vsnprintf(buffer, 1024, format, arguments);
     va_end(arguments);
-    FILE* sink = OpenLogSink(setting);
-    if (sink == nullptr) return;
     // Each call is one entry, as a debugger shows it; in a file or on stderr
     // an entry without its own line end gets one, so entries stay apart.
-    std::fputs(buffer, sink);
-    const std::size_t length = std::strlen(buffer);
-    if (length == 0 || buffer[length - 1] != '\n') std::fputc('\n', sink);
+    // Written at once, so that the workers' entries do not mix.
+    std::size_t length = std::strlen(buffer);
+    if (length == 0 || buffer[length - 1] != '\n') buffer[length++] = '\n';
+    FILE* sink = OpenLogSink(setting);
+    if (sink == nullptr) return;
+    std::fwrite(buffer, 1, length, sink);
     if (sink == stderr)
         std::fflush(sink);
     else

@@ -31,6 +31,21 @@ std::string InterfaceName(const std::string& ids, const std::string& serial) {
     return "usb#" + ids + "#" + serial + kInterfaceClass;
 }
 
+// The log from the first text on, when the texts occur in this order and
+// none of `absent` comes between them; else empty.
+std::string InOrder(const std::string& log, const std::vector<std::string>& texts,
+                    const std::string& absent) {
+    std::size_t at = 0, first = std::string::npos;
+    for (const std::string& text : texts) {
+        const std::size_t found = log.find(text, at);
+        if (found == std::string::npos) return "";
+        if (first == std::string::npos) first = found;
+        at = found + text.size();
+    }
+    const std::string span = log.substr(first, at - first);
+    return span.find(absent) == std::string::npos ? span : "";
+}
+
 class BridgeTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -219,9 +234,22 @@ TEST_F(BridgeTest, RelayRunResults) {
         });
     };
 
-    // A stop while idle ends the run as a stop, with the USB side closed.
+    // A reply already waiting is forwarded once, in the pass that starts the
+    // read, before the COM port is read.
+    printer.Send("\x06");
     auto stopped = run(path);
-    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(com_.Receive(2, 300ms), "\x06");
+    // The next pass reads the COM port and starts a new USB read; nothing
+    // polls the completed one.
+    EXPECT_NE(InOrder(Log(),
+                      {"IoRead_beforer(USB) : success=1  dwActualBytesReadFromUSB 1\n",
+                       "IoWrite(COM) : success=1  dwActualBytesWrittenToCOM 1\n", "IoRead(COM)",
+                       "IoRead_beforer(USB) : success=2"},
+                      "IoRead_after"),
+              "")
+        << Log();
+
+    // A stop while idle ends the run as a stop, with the USB side closed.
     SetEvent(gServiceStopEvent);
     ASSERT_EQ(stopped.wait_for(2s), std::future_status::ready);
     const int result = stopped.get();
