@@ -187,13 +187,13 @@ TEST_F(BridgeTest, RelaysAJobInChunksAndForwardsRepliesUntilUnplugged) {
 }
 
 TEST_F(BridgeTest, StopRequestsEndTheWorkerWhereTheyAreSeen) {
-    // While searching for an absent printer.
-    auto searching = StartWorker(kGlobal);
+    // While the model's thread searches for an absent printer.
+    auto searching = std::async(std::launch::async, [] { return ThreadGlobal(nullptr); });
     std::this_thread::sleep_for(150ms);
     SetEvent(gServiceStopEvent);
     ASSERT_EQ(searching.wait_for(2s), std::future_status::ready);
-    EXPECT_EQ(searching.get(), 1);
-    EXPECT_NE(Log().find("fnReadCOMPortWriteToUSB : Stop Request1"), std::string::npos);
+    EXPECT_EQ(searching.get(), 0u);
+    EXPECT_EQ(Log(), "Inside ThreadGlobal\nfnReadCOMPortWriteToUSB : Stop Request1\n");
 
     // Found, but the stop is already set: no port is opened.
     ResetEvent(gServiceStopEvent);
