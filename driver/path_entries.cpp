@@ -138,25 +138,6 @@ constexpr unsigned long long kLargestBrushBlock = 0x10000000;
 constexpr LONG kLargestPatternSide = 0x10000;
 constexpr unsigned long long kSmallestPatternBits = 192;
 
-int FormatDepth(ULONG format) {
-    switch (format) {
-        case BMF_1BPP:
-            return 1;
-        case BMF_4BPP:
-            return 4;
-        case BMF_8BPP:
-            return 8;
-        case BMF_16BPP:
-            return 16;
-        case BMF_24BPP:
-            return 24;
-        case BMF_32BPP:
-            return 32;
-        default:
-            return 0;
-    }
-}
-
 // Whether every row of the pattern surface lies inside its bits (when the
 // surface says how many it has).
 bool PatternReadable(const SURFOBJ& pattern, int depth) {
@@ -232,7 +213,7 @@ RealBrush* AllocateBrush(BRUSHOBJ* brush, LONG stride, LONG height) {
 
 RealBrush* RealizePattern(BRUSHOBJ* brush, const SURFOBJ& pattern, XLATEOBJ* xlate, ULONG hatch,
                           int bandDepth) {
-    const int depth = FormatDepth(pattern.iBitmapFormat);
+    const int depth = static_cast<int>(BitsPerPixel(pattern.iBitmapFormat));
     if (!PatternReadable(pattern, depth)) return nullptr;
     const LONG width = pattern.sizlBitmap.cx;
     const LONG height = pattern.sizlBitmap.cy;

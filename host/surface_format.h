@@ -10,25 +10,7 @@
 
 namespace host {
 
-// Bits per pixel of a BMF_ format; 0 for anything else.
-inline ULONG BitsPerPixel(ULONG format) {
-    switch (format) {
-        case BMF_1BPP:
-            return 1;
-        case BMF_4BPP:
-            return 4;
-        case BMF_8BPP:
-            return 8;
-        case BMF_16BPP:
-            return 16;
-        case BMF_24BPP:
-            return 24;
-        case BMF_32BPP:
-            return 32;
-        default:
-            return 0;
-    }
-}
+using ::BitsPerPixel;
 
 inline bool IsRunLength(ULONG format) {
     return format == BMF_4RLE || format == BMF_8RLE;

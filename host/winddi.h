@@ -164,6 +164,26 @@ inline constexpr ULONG BMF_4RLE = 7;
 inline constexpr ULONG BMF_8RLE = 8;
 inline constexpr ULONG BMF_JPEG = 9;
 inline constexpr ULONG BMF_PNG = 10;
+// Bits per pixel of a BMF_ bitmap format; 0 for the run-length and
+// compressed formats and anything else.
+inline constexpr ULONG BitsPerPixel(ULONG format) {
+    switch (format) {
+        case BMF_1BPP:
+            return 1;
+        case BMF_4BPP:
+            return 4;
+        case BMF_8BPP:
+            return 8;
+        case BMF_16BPP:
+            return 16;
+        case BMF_24BPP:
+            return 24;
+        case BMF_32BPP:
+            return 32;
+        default:
+            return 0;
+    }
+}
 inline constexpr ULONG DCR_SOLID = 0;
 inline constexpr ULONG DCR_DRIVER = 1;
 inline constexpr ULONG DCR_HALFTONE = 2;
