@@ -7,6 +7,7 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -133,6 +134,22 @@ QLPR_EXPORT DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWO
         }
         platform::WideCopy(fileName, size, wide);
         return platform::Fail<DWORD>(ERROR_INSUFFICIENT_BUFFER, size);
+    });
+}
+
+QLPR_EXPORT DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
+    return platform::Guard<DWORD>(0, [&]() -> DWORD {
+        if (fileName == nullptr && size != 0)
+            return platform::Fail<DWORD>(ERROR_INVALID_PARAMETER, 0);
+        const std::string path = platform::ModulePath(module);
+        if (path.empty()) return platform::Fail<DWORD>(ERROR_MOD_NOT_FOUND, 0);
+        if (size == 0) return platform::Fail<DWORD>(ERROR_INSUFFICIENT_BUFFER, 0);
+        const std::size_t copied = std::min<std::size_t>(path.size(), size - 1);
+        std::memcpy(fileName, path.data(), copied);
+        fileName[copied] = '\0';
+        if (copied < path.size()) return platform::Fail<DWORD>(ERROR_INSUFFICIENT_BUFFER, size);
+        SetLastError(ERROR_SUCCESS);
+        return static_cast<DWORD>(copied);
     });
 }
 

@@ -36,6 +36,8 @@ QLPR_EXPORT FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 // ERROR_INSUFFICIENT_BUFFER when it does not fit, the result then being
 // `size`, as on the platform; else the length copied; 0 on failure.
 QLPR_EXPORT DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+// The same with the name's bytes as the file system has them.
+QLPR_EXPORT DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 // With GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, `name` is an address inside
 // the module wanted; else the name or path of a loaded library (null: the
 // program). The handle holds a reference (FreeLibrary it) unless

@@ -8,7 +8,7 @@ packages=(
     libzint-dev
     libcairo2-dev libpng-dev libjpeg62-turbo-dev nlohmann-json3-dev
     libfreetype-dev libfontconfig-dev
-    libudev-dev systemd
+    libudev-dev libsystemd-dev systemd
     fonts-dejavu-core hyperfine
 )
 
