@@ -8,7 +8,7 @@
 
 #include "bridge/service_log.h"
 #include "platform/files.h"
-#include "platform/processes.h"
+#include "platform/process_list.h"
 #include "platform/tokens.h"
 
 int gExplorerFound = 0;

@@ -12,7 +12,7 @@
 
 #include "platform/internal.h"
 #include "platform/process_object.h"
-#include "platform/processes.h"
+#include "platform/process_list.h"
 
 namespace platform {
 namespace {

@@ -13,7 +13,7 @@
 #include "platform/last_error.h"
 #include "platform/module.h"
 #include "platform/overlapped.h"
-#include "platform/processes.h"
+#include "platform/process_list.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/service_control.h"

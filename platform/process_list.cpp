@@ -1,5 +1,5 @@
 // Processes and their modules over /proc.
-#include "platform/processes.h"
+#include "platform/process_list.h"
 
 #include <dirent.h>
 #include <unistd.h>
