@@ -4,12 +4,16 @@
 // into the pair's user-side port. The stream's size in MiB is QLPR_SOAK_MIB
 // (default 100). The suite is named Soak, and its runs carry the test label
 // "soak".
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +51,32 @@ std::uint64_t SoakBytes() {
     const char* setting = std::getenv("QLPR_SOAK_MIB");
     const long mib = setting != nullptr ? std::strtol(setting, nullptr, 10) : 0;
     return std::uint64_t(mib > 0 ? mib : 100) << 20;
+}
+
+// Writes all of `bytes` to the non-blocking `fd`; false when the
+// descriptor fails or `stop` is set first, so that no test waits for ever
+// on a line that nobody reads any more.
+bool WriteAll(int fd, const char* bytes, std::size_t count, const std::atomic<bool>& stop) {
+    for (std::size_t done = 0; done < count;) {
+        pollfd ready{fd, POLLOUT, 0};
+        if (stop) return false;
+        if (poll(&ready, 1, 5) <= 0) continue;
+        const ssize_t put = write(fd, bytes + done, count - done);
+        if (put < 0 && errno == EAGAIN) continue;
+        if (put <= 0) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// Reads what is there from the non-blocking `fd` into `chunk`, waiting up
+// to 5 ms: the count, 0 for nothing, -1 when the descriptor failed.
+ssize_t ReadSome(int fd, std::vector<char>& chunk) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 5) <= 0) return 0;
+    const ssize_t got = read(fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EAGAIN) return 0;
+    return got > 0 ? got : -1;
 }
 
 double Seconds(Clock::duration elapsed) {
@@ -172,6 +202,7 @@ class Printer {
                 ("usb#vid_d1c7&pid_0a31#" + serial + "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}")),
           reception_(reception),
           replies_(replies) {
+        fcntl(line_.Master(), F_SETFL, fcntl(line_.Master(), F_GETFL) | O_NONBLOCK);
         fs::create_symlink(line_.SlavePath(), link_);
         reader_ = std::thread([this] { Read(); });
     }
@@ -196,10 +227,9 @@ class Printer {
         std::vector<char> chunk(kIoChunk);
         auto lastByte = Clock::now();
         while (!halted_) {
-            pollfd ready{line_.Master(), POLLIN, 0};
-            if (poll(&ready, 1, 5) > 0) {
-                const ssize_t got = read(line_.Master(), chunk.data(), chunk.size());
-                if (got <= 0) return;
+            const ssize_t got = ReadSome(line_.Master(), chunk);
+            if (got < 0) return;
+            if (got > 0) {
                 reception_.Take(chunk.data(), static_cast<std::size_t>(got));
                 received_ += static_cast<std::uint64_t>(got);
                 lastByte = Clock::now();
@@ -214,7 +244,7 @@ class Printer {
                received_ >= (sent_ + 1) * replies_.every) {
             char piece[Replies::kPiece];
             replies_.stream.Fill(sent_ * Replies::kPiece, piece, sizeof piece);
-            line_.Send(std::string(piece, sizeof piece));
+            if (!WriteAll(line_.Master(), piece, sizeof piece, halted_)) return;
             ++sent_;
         }
     }
@@ -236,7 +266,7 @@ class Client {
   public:
     Client(const fs::path& port, const Stream& stream, std::uint64_t size, const Replies& replies)
         : stream_(stream), size_(size), replies_(replies) {
-        fd_ = open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        fd_ = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0) return;
         writer_ = std::thread([this] { Write(); });
         reader_ = std::thread([this] { Read(); });
@@ -245,7 +275,6 @@ class Client {
     bool Opened() const { return fd_ >= 0; }
     std::uint64_t RepliesReceived() const { return repliesReceived_.load(); }
     bool RepliesIntact() const { return repliesIntact_.load(); }
-    // Once the pair daemon has gone, the port's end fails and the writer ends.
     void Join() {
         stop_ = true;
         if (writer_.joinable()) writer_.join();
@@ -260,21 +289,16 @@ class Client {
             const std::size_t count =
                 static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size_ - at));
             stream_.Fill(at, chunk.data(), count);
-            for (std::size_t done = 0; done < count;) {
-                const ssize_t put = write(fd_, chunk.data() + done, count - done);
-                if (put <= 0) return;
-                done += static_cast<std::size_t>(put);
-            }
+            if (!WriteAll(fd_, chunk.data(), count, stop_)) return;
             at += count;
         }
     }
     void Read() {
         std::vector<char> chunk(kIoChunk);
         while (!stop_) {
-            pollfd ready{fd_, POLLIN, 0};
-            if (poll(&ready, 1, 5) <= 0) continue;
-            const ssize_t got = read(fd_, chunk.data(), chunk.size());
-            if (got <= 0) return;
+            const ssize_t got = ReadSome(fd_, chunk);
+            if (got < 0) return;
+            if (got == 0) continue;
             const std::uint64_t at = repliesReceived_.load();
             const std::size_t count = static_cast<std::size_t>(got);
             if (at + count > replies_.pieces * Replies::kPiece ||
