@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <sstream>
@@ -51,13 +52,25 @@ int Queued(const ptytest::Line& line) {
     return count;
 }
 
+// Runs `action` when the scope ends, however it ends.
+class ScopeExit {
+  public:
+    explicit ScopeExit(std::function<void()> action) : action_(std::move(action)) {}
+    ~ScopeExit() { action_(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+  private:
+    std::function<void()> action_;
+};
+
 // The service log as a named pipe. Every log line opens the pipe anew, and
 // that open waits until the test opens its end: between two sessions the
 // relay is held at its next log line.
 class LogGate {
   public:
     explicit LogGate(const std::filesystem::path& path) : path_(path) {
-        mkfifo(path_.c_str(), 0600);
+        made_ = mkfifo(path_.c_str(), 0600) == 0;
         // A line the relay writes as the test closes its end is lost, not
         // fatal.
         signal(SIGPIPE, SIG_IGN);
@@ -82,8 +95,11 @@ class LogGate {
         return text;
     }
 
+    bool Made() const { return made_; }
+
   private:
     std::filesystem::path path_;
+    bool made_ = false;
 };
 
 // The log from the first text on, when the texts occur in this order and
@@ -360,6 +376,7 @@ TEST_F(BridgeTest, AStopSeenOnlyAtTheEndOfAPassEndsTheRunWithOne) {
     const std::string path = Plug(printer, InterfaceName(kGlobal.usbIdentifier, "P1"));
     ProvidePort(kGlobal.port);
     const LogGate gate(logFolder_.path() / "gate");
+    ASSERT_TRUE(gate.Made());
     setenv("QLPR_SERVICE_LOG", (logFolder_.path() / "gate").c_str(), 1);
     RelayEnds ends("\\\\.\\COMGLOBAL");
     ASSERT_NE(ends.port, INVALID_HANDLE_VALUE);
@@ -380,6 +397,11 @@ TEST_F(BridgeTest, AStopSeenOnlyAtTheEndOfAPassEndsTheRunWithOne) {
     for (int attempt = 0; attempt < 50 && !held; ++attempt) {
         ResetEvent(gServiceStopEvent);
         auto run = ends.Run(path);
+        // A failed check leaves the relay stopped and let through the gate.
+        const ScopeExit release([&] {
+            SetEvent(gServiceStopEvent);
+            while (run.valid() && run.wait_for(0s) != std::future_status::ready) gate.Session(20ms);
+        });
         std::string before;
         while (!before.ends_with(idleRead)) {
             const std::string text = gate.Session();
@@ -406,13 +428,16 @@ TEST_F(BridgeTest, APrinterThatNeverReadsHoldsTheRelayIdleUntilAStop) {
     RelayEnds ends("\\\\.\\COMGLOBAL");
     ASSERT_NE(ends.port, INVALID_HANDLE_VALUE);
     auto run = ends.Run(path);
+    const ScopeExit stop([] { SetEvent(gServiceStopEvent); });  // after a failed check
 
     // The application sends until both lines are full: the relay's USB
     // write then waits for a printer that takes nothing.
     fcntl(com_.Master(), F_SETFL, fcntl(com_.Master(), F_GETFL) | O_NONBLOCK);
     const std::string chunk(4096, 'j');
     int queued = -1;
+    const auto fillLimit = std::chrono::steady_clock::now() + 10s;
     for (int still = 0; still < 30;) {
+        ASSERT_LT(std::chrono::steady_clock::now(), fillLimit) << "the printer's line never filled";
         while (write(com_.Master(), chunk.data(), chunk.size()) > 0) {
         }
         std::this_thread::sleep_for(10ms);
