@@ -38,6 +38,9 @@ bool WaitUntil(std::unique_lock<std::mutex>& lock, DWORD milliseconds, Predicate
         WaitCondition().wait(lock, ready);
         return true;
     }
+    // A zero timeout only tests: it never gives up the lock or the processor
+    // (the relay polls the stop event and its USB read on every pass).
+    if (milliseconds == 0) return ready();
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     return WaitCondition().wait_until(lock, deadline, ready);

@@ -4,10 +4,15 @@
 #include "bridge/relay.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <sstream>
@@ -30,6 +35,72 @@ const BridgeModel& kGlobal = kBridgeModels[1];
 std::string InterfaceName(const std::string& ids, const std::string& serial) {
     return "usb#" + ids + "#" + serial + kInterfaceClass;
 }
+
+std::chrono::microseconds ProcessCpuTime() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto time = [](const timeval& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
+    return time(usage.ru_utime) + time(usage.ru_stime);
+}
+
+// Bytes waiting at the fake printer's end of its line.
+int Queued(const ptytest::Line& line) {
+    int count = 0;
+    ioctl(line.Master(), FIONREAD, &count);
+    return count;
+}
+
+// Runs `action` when the scope ends, however it ends.
+class ScopeExit {
+  public:
+    explicit ScopeExit(std::function<void()> action) : action_(std::move(action)) {}
+    ~ScopeExit() { action_(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+  private:
+    std::function<void()> action_;
+};
+
+// The service log as a named pipe. Every log line opens the pipe anew, and
+// that open waits until the test opens its end: between two sessions the
+// relay is held at its next log line.
+class LogGate {
+  public:
+    explicit LogGate(const std::filesystem::path& path) : path_(path) {
+        made_ = mkfifo(path_.c_str(), 0600) == 0;
+        // A line the relay writes as the test closes its end is lost, not
+        // fatal.
+        signal(SIGPIPE, SIG_IGN);
+    }
+    // Opens the test's end, lets the relay write until it has closed its
+    // own end, and returns what it wrote (empty when it wrote nothing
+    // within `limit`).
+    std::string Session(std::chrono::milliseconds limit = std::chrono::seconds(2)) const {
+        const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const auto end = std::chrono::steady_clock::now() + limit;
+        std::string text;
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd ready{fd, POLLIN, 0};
+            poll(&ready, 1, 1);
+            char chunk[4096];
+            const ssize_t got = read(fd, chunk, sizeof chunk);
+            if (got > 0) text.append(chunk, static_cast<std::size_t>(got));
+            // No writer left after some text: the relay closed its end.
+            if (got == 0 && !text.empty()) break;
+        }
+        close(fd);
+        return text;
+    }
+
+    bool Made() const { return made_; }
+
+  private:
+    std::filesystem::path path_;
+    bool made_ = false;
+};
 
 // The log from the first text on, when the texts occur in this order and
 // none of `absent` comes between them; else empty.
@@ -83,6 +154,29 @@ class BridgeTest : public ::testing::Test {
         });
     }
 
+    // The service-side port opened and set up as the worker does, with the
+    // worker's two events, for running relays directly.
+    struct RelayEnds {
+        HANDLE port = INVALID_HANDLE_VALUE;
+        HANDLE comEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE usbEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        explicit RelayEnds(const char* portPath) : port(OpenOverlappedDevice(portPath)) {
+            const COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 10, 0, 60000};
+            SetCommTimeouts(port, &timeouts);
+        }
+        ~RelayEnds() {
+            CloseHandle(usbEvent);
+            CloseHandle(comEvent);
+            CloseHandle(port);
+        }
+        std::future<int> Run(const std::string& devicePath) {
+            return std::async(std::launch::async, [this, devicePath] {
+                return fnReadCOMPortWriteToUSBSubRoutine(devicePath.c_str(), port, comEvent,
+                                                         usbEvent);
+            });
+        }
+    };
+
     ptytest::ScopedFolderVariable sources_{"QLPR_DEVICE_SOURCE"};
     ptytest::ScopedFolderVariable ports_{"QLPR_DEVICE_DIR"};
     ptytest::ScopedFolderVariable logFolder_{"QLPR_TEST_LOG_FOLDER"};
@@ -120,6 +214,16 @@ TEST_F(BridgeTest, ScansMatchCaseSensitivelyAndTakeTheFirstInOrder) {
     // A buffer too small for the path finds nothing rather than a cut path.
     Plug(first, InterfaceName("vid_d1c7&pid_0a31", "B1"));
     EXPECT_EQ(USBScan(path, 20, kGlobal.usbIdentifier), 0);
+
+    // The longest path the service's buffer holds (259 characters) is found whole.
+    ptytest::Line longest;
+    const std::string longPath =
+        Plug(longest, InterfaceName(kGlobal.usbIdentifier, std::string(194, 'S')));
+    ASSERT_EQ(longPath.size(), kDevicePathBuffer - 1);
+    Unplug(InterfaceName(kGlobal.usbIdentifier, "B1"));
+    EXPECT_EQ(USBScan(path, sizeof path, kGlobal.usbIdentifier), 1);
+    EXPECT_EQ(std::string(path), longPath);
+    Plug(first, InterfaceName(kGlobal.usbIdentifier, "B1"));
 
     EXPECT_EQ(USBScan2(firstPath.c_str()), 1);
     EXPECT_EQ(USBScan2(secondPath.c_str()), 0) << "unplugged";
@@ -222,17 +326,9 @@ TEST_F(BridgeTest, RelayRunResults) {
     ptytest::Line printer;
     const std::string path = Plug(printer, InterfaceName(kGlobal.usbIdentifier, "P1"));
     ProvidePort(kGlobal.port);
-    const HANDLE port = OpenOverlappedDevice("\\\\.\\COMGLOBAL");
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    const COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 10, 0, 60000};
-    SetCommTimeouts(port, &timeouts);
-    const HANDLE comEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const HANDLE usbEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const auto run = [&](const std::string& devicePath) {
-        return std::async(std::launch::async, [&, devicePath] {
-            return fnReadCOMPortWriteToUSBSubRoutine(devicePath.c_str(), port, comEvent, usbEvent);
-        });
-    };
+    RelayEnds ends("\\\\.\\COMGLOBAL");
+    ASSERT_NE(ends.port, INVALID_HANDLE_VALUE);
+    const auto run = [&](const std::string& devicePath) { return ends.Run(devicePath); };
 
     // A reply already waiting is forwarded once, in the pass that starts the
     // read, before the COM port is read.
@@ -249,11 +345,11 @@ TEST_F(BridgeTest, RelayRunResults) {
               "")
         << Log();
 
-    // A stop while idle ends the run as a stop, with the USB side closed.
+    // A stop while idle ends the run as a stop (which of the two results
+    // depends on where the stop is seen; see the tests below).
     SetEvent(gServiceStopEvent);
     ASSERT_EQ(stopped.wait_for(2s), std::future_status::ready);
-    const int result = stopped.get();
-    EXPECT_TRUE(result == 1 || result == -2) << result;
+    EXPECT_NE(stopped.get(), -1);
     ResetEvent(gServiceStopEvent);
 
     // The printer's far end hangs up while the run waits: it gives up.
@@ -263,16 +359,123 @@ TEST_F(BridgeTest, RelayRunResults) {
     ASSERT_EQ(hungUp.wait_for(2s), std::future_status::ready);
     EXPECT_EQ(hungUp.get(), -1);
 
-    // A path that opens nothing.
-    EXPECT_EQ(run("\\\\?\\usb#missing").get(), -1);
-    const std::string log = Log();
-    EXPECT_NE(log.find("fnReadCOMPortWriteToUSBSubRoutine USB Open ffffffff\r\n"
-                       "fnReadCOMPortWriteToUSBSubRoutine usb open error"),
-              std::string::npos);
+    // Paths that open nothing: a missing one, and one too long for the
+    // service's 260-byte path buffers.
+    for (const std::string& missing :
+         {std::string("\\\\?\\usb#missing"), "\\\\?\\" + std::string(256, 'x')}) {
+        EXPECT_EQ(run(missing).get(), -1) << missing.size();
+        EXPECT_NE(Log().rfind("fnReadCOMPortWriteToUSBSubRoutine USB Open ffffffff\r\n"
+                              "fnReadCOMPortWriteToUSBSubRoutine usb open error"),
+                  std::string::npos);
+        std::filesystem::resize_file(logFolder_.path() / "service.log", 0);
+    }
+}
 
-    CloseHandle(usbEvent);
-    CloseHandle(comEvent);
-    CloseHandle(port);
+TEST_F(BridgeTest, AStopSeenOnlyAtTheEndOfAPassEndsTheRunWithOne) {
+    ptytest::Line printer;
+    const std::string path = Plug(printer, InterfaceName(kGlobal.usbIdentifier, "P1"));
+    ProvidePort(kGlobal.port);
+    const LogGate gate(logFolder_.path() / "gate");
+    ASSERT_TRUE(gate.Made());
+    setenv("QLPR_SERVICE_LOG", (logFolder_.path() / "gate").c_str(), 1);
+    RelayEnds ends("\\\\.\\COMGLOBAL");
+    ASSERT_NE(ends.port, INVALID_HANDLE_VALUE);
+
+    // After an idle COM read the relay comes to a halt at the presence
+    // check's line: the pass has waited for the last time. Stopped there, the
+    // run must end right after this pass. When the relay was not held there
+    // (its next open raced the test's close), the log shows it and the
+    // attempt is redone.
+    const std::string idleRead = "IoRead(COM) : success=1  dwActualBytesReadFromCOM 0\n";
+    const std::string endOfRun =
+        "IoRead_after USBScan2 OK\r\n"
+        "fnReadCOMPortWriteToUSBSubRoutine IoRead_after(USB) : success=0  "
+        "dwActualBytesReadFromUSB 0\n"
+        "fnReadCOMPortWriteToUSBSubRoutine CancelIo\r\n"
+        "fnReadCOMPortWriteToUSBSubRoutine USB Close\r\n";
+    bool held = false;
+    for (int attempt = 0; attempt < 50 && !held; ++attempt) {
+        ResetEvent(gServiceStopEvent);
+        auto run = ends.Run(path);
+        // A failed check leaves the relay stopped and let through the gate.
+        const ScopeExit release([&] {
+            SetEvent(gServiceStopEvent);
+            while (run.valid() && run.wait_for(0s) != std::future_status::ready) gate.Session(20ms);
+        });
+        std::string before;
+        while (!before.ends_with(idleRead)) {
+            const std::string text = gate.Session();
+            ASSERT_FALSE(text.empty()) << before;
+            before += text;
+        }
+        std::this_thread::sleep_for(5ms);  // time to reach the gate
+        SetEvent(gServiceStopEvent);
+        std::string after;
+        while (run.wait_for(0s) != std::future_status::ready) after += gate.Session(20ms);
+        const int result = run.get();
+        held = after == endOfRun;
+        if (held) {
+            EXPECT_EQ(result, 1);
+        }
+    }
+    EXPECT_TRUE(held) << "the relay never stayed at the gate";
+}
+
+TEST_F(BridgeTest, APrinterThatNeverReadsHoldsTheRelayIdleUntilAStop) {
+    ptytest::Line printer;
+    const std::string path = Plug(printer, InterfaceName(kGlobal.usbIdentifier, "P1"));
+    ProvidePort(kGlobal.port);
+    RelayEnds ends("\\\\.\\COMGLOBAL");
+    ASSERT_NE(ends.port, INVALID_HANDLE_VALUE);
+    auto run = ends.Run(path);
+    const ScopeExit stop([] { SetEvent(gServiceStopEvent); });  // after a failed check
+
+    // The application sends until both lines are full: the relay's USB
+    // write then waits for a printer that takes nothing.
+    fcntl(com_.Master(), F_SETFL, fcntl(com_.Master(), F_GETFL) | O_NONBLOCK);
+    const std::string chunk(4096, 'j');
+    int queued = -1;
+    const auto fillLimit = std::chrono::steady_clock::now() + 10s;
+    for (int still = 0; still < 30;) {
+        ASSERT_LT(std::chrono::steady_clock::now(), fillLimit) << "the printer's line never filled";
+        while (write(com_.Master(), chunk.data(), chunk.size()) > 0) {
+        }
+        std::this_thread::sleep_for(10ms);
+        const int now = Queued(printer);
+        still = now == queued && now > 0 ? still + 1 : 0;
+        queued = now;
+    }
+
+    // Waiting costs (almost) nothing: no pass runs while the write waits.
+    const auto cpuBefore = ProcessCpuTime();
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(ProcessCpuTime() - cpuBefore, 50ms);
+    EXPECT_EQ(Queued(printer), queued);
+    ASSERT_EQ(run.wait_for(0s), std::future_status::timeout);
+
+    const auto stopAt = std::chrono::steady_clock::now();
+    SetEvent(gServiceStopEvent);
+    ASSERT_EQ(run.wait_for(2s), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 150ms);
+    EXPECT_EQ(run.get(), -2);
+    EXPECT_NE(Log().find("IoWrite(USB) : success2=-2"), std::string::npos);
+}
+
+TEST_F(BridgeTest, AServiceSidePortThatVanishesEndsTheRelayAsAGiveUp) {
+    ptytest::Line printer;
+    Plug(printer, InterfaceName(kGlobal.usbIdentifier, "P1"));
+    ProvidePort(kGlobal.port);
+    auto worker = StartWorker(kGlobal);
+    com_.Send("ab");
+    EXPECT_EQ(printer.Receive(2), "ab");
+
+    std::filesystem::remove(ports_.path() / kGlobal.port);
+    com_.HangUp();
+    ASSERT_EQ(worker.wait_for(2s), std::future_status::ready);
+    EXPECT_EQ(worker.get(), 1);
+    const std::string log = Log();
+    EXPECT_NE(log.find("IoRead:"), std::string::npos) << log;
+    EXPECT_NE(log.find("fnReadCOMPortWriteToUSB : Thread Break"), std::string::npos);
 }
 
 }  // namespace
