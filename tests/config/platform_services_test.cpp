@@ -1,0 +1,119 @@
+// The tool's services over the platform: the registry record of an
+// assignment, and COM ports in the device folder.
+#include "config/platform_services.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "config/assign_com_port.h"
+#include "config/main_dialog_logic.h"
+#include "config_fakes.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/wide.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr std::u16string_view kGlobal = u"ZORP-R1x Global Model";
+constexpr std::u16string_view kChina = u"ZORP-R1x China Model";
+
+bool KeyExists(const std::u16string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+TEST(ConfigRegistryStore, KeepsOneRecordPerModelUnderTheToolsKey) {
+    testsupport::ScopedStoreRoot root;
+    config::RegistryAssignmentStore store;
+    const std::u16string globalKey = u"SOFTWARE\\ZelSerialPortReg\\" + std::u16string(kGlobal);
+    const std::u16string chinaKey = u"SOFTWARE\\ZelSerialPortReg\\" + std::u16string(kChina);
+
+    store.WriteAssignment(kGlobal, u"COM7", configtest::kGlobalPath);
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, globalKey.c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    DWORD type = 0;
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, u"WritePort", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, 8u);  // "COM7" without a terminator
+    RegCloseKey(key);
+    const config::Assignment global = store.ReadAssignment(kGlobal);
+    EXPECT_EQ(global.writePort, u"COM7");
+    EXPECT_EQ(global.device, configtest::kGlobalPath);
+
+    // Reading a model without a record makes its empty key.
+    EXPECT_EQ(store.ReadAssignment(kChina).writePort, u"NONE");
+    EXPECT_TRUE(KeyExists(chinaKey));
+
+    store.DeleteAssignment(kGlobal);
+    EXPECT_FALSE(KeyExists(globalKey));
+    EXPECT_TRUE(KeyExists(chinaKey));
+    EXPECT_EQ(store.ReadAssignment(kGlobal).writePort, u"NONE");
+}
+
+// COM ports as files in a device folder of the test's own.
+class ConfigDeviceFolder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = root_.path() / "dev";
+        std::filesystem::create_directories(folder_);
+        setenv("QLPR_DEVICE_DIR", folder_.c_str(), 1);
+    }
+    void TearDown() override { unsetenv("QLPR_DEVICE_DIR"); }
+
+    void AddPort(const char* name) { std::ofstream(folder_ / name).flush(); }
+
+    testsupport::ScopedStoreRoot root_;
+    std::filesystem::path folder_;
+    config::PlatformDeviceOpener devices_;
+};
+
+TEST_F(ConfigDeviceFolder, PresentPortsAreNotOfferedUnlessBusy) {
+    for (const char* name : {"COM1", "COM3", "COM5", "COM12"}) AddPort(name);
+    const HANDLE busy = CreateFileW(u"\\\\.\\COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+
+    const std::vector<std::u16string> free = config::FillFreeComPorts(devices_);
+    CloseHandle(busy);
+
+    std::vector<std::u16string> expected = {u"COM2"};
+    for (int n = 4; n <= 32; ++n)
+        if (n != 12) expected.push_back(platform::FromUtf8("COM" + std::to_string(n)));
+    EXPECT_EQ(free, expected);
+}
+
+TEST_F(ConfigDeviceFolder, TestPageReachesTheAssignedPort) {
+    AddPort("COM3");
+    AddPort("ZELA0");
+    const std::filesystem::path page = root_.path() / "TestPrint.prn";
+    std::ofstream(page, std::ios::binary) << std::string(100, 'x');
+    configtest::FakeTool tool;
+    config::ToolServices services{devices_,    tool.printers, tool.assignments,
+                                  tool.runner, tool.messages, platform::FromUtf8(page.string())};
+    tool.printers.paths = {configtest::kGlobalPath};
+    tool.assignments.records[std::u16string(kGlobal)] = {u"COM3", configtest::kGlobalPath};
+    config::MainDialogLogic logic(services, tool.list);
+    logic.Initialise(false);
+    tool.list.selected = {0};
+    logic.OnListSelectionChanged();
+
+    logic.TestPrint();
+
+    EXPECT_TRUE(tool.messages.shown.empty());
+    std::ifstream sent(folder_ / "COM3", std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(sent), {}};
+    EXPECT_EQ(bytes, std::string(100, 'x') + '\0');
+}
+
+}  // namespace
