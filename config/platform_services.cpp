@@ -8,8 +8,10 @@
 #include "platform/codepage.h"
 #include "platform/device_interfaces.h"
 #include "platform/dos_devices.h"
+#include "platform/events.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
+#include "platform/processes.h"
 #include "platform/registry.h"
 
 namespace config {
@@ -121,6 +123,33 @@ std::vector<std::u16string> PlatformPrinterInterfaces::PrinterInterfacePaths() {
         paths.push_back(WideOfAnsi(path));
     SetupDiDestroyDeviceInfoList(set);
     return paths;
+}
+
+// The whole directory, however long: the command lines built on it are
+// never cut.
+std::u16string PlatformProgramRunner::CurrentDirectory() {
+    const DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    if (needed == 0) return {};
+    std::u16string directory(needed, u'\0');
+    const DWORD length = GetCurrentDirectoryW(needed, directory.data());
+    directory.resize(length < needed ? length : 0);
+    return directory;
+}
+
+bool PlatformProgramRunner::RunAndWait(std::u16string_view commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process{};
+    std::u16string line(commandLine);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return true;
 }
 
 Assignment RegistryAssignmentStore::ReadAssignment(std::u16string_view longName) {

@@ -1,6 +1,6 @@
 // The tool's services over the platform: devices opened with CreateFileW,
-// the USB printer interfaces of the device-interface enumeration, and the
-// assignment record in the registry.
+// the USB printer interfaces of the device-interface enumeration, programs
+// started as processes, and the assignment record in the registry.
 #pragma once
 
 #include "config/tool_interfaces.h"
@@ -15,6 +15,14 @@ class PlatformDeviceOpener final : public DeviceOpener {
 class PlatformPrinterInterfaces final : public PrinterInterfaces {
   public:
     std::vector<std::u16string> PrinterInterfacePaths() override;
+};
+
+// Programs started hidden with CreateProcessW and waited for without a
+// time limit.
+class PlatformProgramRunner final : public ProgramRunner {
+  public:
+    std::u16string CurrentDirectory() override;
+    bool RunAndWait(std::u16string_view commandLine) override;
 };
 
 // HKEY_LOCAL_MACHINE\SOFTWARE\ZelSerialPortReg\<long name>, values

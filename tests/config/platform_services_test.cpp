@@ -3,6 +3,8 @@
 #include "config/platform_services.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +13,7 @@
 
 #include "config/assign_com_port.h"
 #include "config/main_dialog_logic.h"
+#include "config/run_utility.h"
 #include "config_fakes.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -114,6 +117,30 @@ TEST_F(ConfigDeviceFolder, TestPageReachesTheAssignedPort) {
     std::ifstream sent(folder_ / "COM3", std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(sent), {}};
     EXPECT_EQ(bytes, std::string(100, 'x') + '\0');
+}
+
+// The setup utility of the current directory (a folder with a blank in
+// its name) runs to its end before RunUtility returns.
+TEST(ConfigProgramRunner, RunsTheUtilityOfTheCurrentDirectoryAndWaitsForIt) {
+    testsupport::ScopedStoreRoot root;
+    const std::filesystem::path folder = root.path() / "my tools";
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path utility = folder / "setupc";
+    std::ofstream(utility) << "#!/bin/sh\nsleep 0.2\necho \"$@\" > \"$(dirname \"$0\")/words\"\n";
+    chmod(utility.c_str(), 0755);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+
+    config::PlatformProgramRunner runner;
+    EXPECT_EQ(runner.CurrentDirectory(), platform::FromUtf8(folder.string()));
+    config::RenamePairPort(runner, u"ZELA0", u"COM7");
+    std::filesystem::current_path(previous);
+
+    std::ifstream words(folder / "words");
+    std::string line;
+    std::getline(words, line);
+    EXPECT_EQ(line, "change ZELA0 PortName=COM7,");
+    EXPECT_FALSE(runner.RunAndWait(u"/no/such/folder\\setupc.exe change"));
 }
 
 }  // namespace
