@@ -113,7 +113,8 @@ void MainDialogLogic::OnListSelectionChanged() {
     list_.EnableActions(true);
 }
 
-void MainDialogLogic::OnDeviceChange(DeviceEvent event, std::u16string_view path) {
+void MainDialogLogic::OnDeviceChange(DWORD event, std::u16string_view path) {
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
     const std::u16string lower = LowerCaseAscii(path);
     const ToolModel* model = ModelOfPath(lower);
     if (model == nullptr) return;
@@ -125,7 +126,7 @@ void MainDialogLogic::OnDeviceChange(DeviceEvent event, std::u16string_view path
     for (int row = 0; row < list_.RowCount(); ++row) {
         if (list_.Text(row, kDeviceColumn) != model->shortName) continue;
         modelHasRow = true;
-        if (event == DeviceEvent::Removal) {
+        if (event == DBT_DEVICEREMOVECOMPLETE) {
             list_.DeleteRow(row--);
             rowDeleted = true;
         }
@@ -133,7 +134,7 @@ void MainDialogLogic::OnDeviceChange(DeviceEvent event, std::u16string_view path
     // The rows below a deleted one moved up: the selection is taken again,
     // so that the actions never work on a row that is gone or has moved.
     if (rowDeleted) OnListSelectionChanged();
-    if (event == DeviceEvent::Arrival && !modelHasRow && list_.RowCount() < kMaxRows)
+    if (event == DBT_DEVICEARRIVAL && !modelHasRow && list_.RowCount() < kMaxRows)
         list_.AppendRow(model->shortName, RowPortText(stored));
 }
 

@@ -11,6 +11,7 @@
 #include "config/tool_interfaces.h"
 #include "config/tool_models.h"
 #include "config/tool_services.h"
+#include "platform/device_notices.h"
 
 namespace config {
 
@@ -22,8 +23,6 @@ inline constexpr std::u16string_view kTestPrintFailedMessage =
     u"1. Device is not connected \n"
     u"2. COM port is not assigned to the device \n"
     u"3. COM port is busy";
-
-enum class DeviceEvent { Arrival, Removal };
 
 // What the assign dialog is opened with.
 struct AssignRequest {
@@ -48,8 +47,9 @@ class MainDialogLogic {
     // selection and the actions are enabled, or disabled without one.
     void OnListSelectionChanged();
 
-    // A USB device interface arrived or was removed.
-    void OnDeviceChange(DeviceEvent event, std::u16string_view path);
+    // A device-change notice: DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE
+    // of a USB device interface (others change nothing).
+    void OnDeviceChange(DWORD event, std::u16string_view path);
 
     // Assign: what the dialog is opened with, and its outcome.
     AssignRequest BeginAssign() const;

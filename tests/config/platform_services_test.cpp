@@ -6,15 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 
 #include "config/assign_com_port.h"
 #include "config/main_dialog_logic.h"
 #include "config/run_utility.h"
 #include "config_fakes.h"
+#include "platform/device_notices.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/wide.h"
@@ -24,6 +28,20 @@ namespace {
 
 constexpr std::u16string_view kGlobal = u"ZORP-R1x Global Model";
 constexpr std::u16string_view kChina = u"ZORP-R1x China Model";
+
+// An environment variable set while the object lives.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const std::filesystem::path& value) : name_(name) {
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() { unsetenv(name_); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+  private:
+    const char* name_;
+};
 
 bool KeyExists(const std::u16string& path) {
     HKEY key = nullptr;
@@ -67,17 +85,13 @@ TEST(ConfigRegistryStore, KeepsOneRecordPerModelUnderTheToolsKey) {
 // COM ports as files in a device folder of the test's own.
 class ConfigDeviceFolder : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = root_.path() / "dev";
-        std::filesystem::create_directories(folder_);
-        setenv("QLPR_DEVICE_DIR", folder_.c_str(), 1);
-    }
-    void TearDown() override { unsetenv("QLPR_DEVICE_DIR"); }
+    ConfigDeviceFolder() { std::filesystem::create_directories(folder_); }
 
     void AddPort(const char* name) { std::ofstream(folder_ / name).flush(); }
 
     testsupport::ScopedStoreRoot root_;
-    std::filesystem::path folder_;
+    const std::filesystem::path folder_ = root_.path() / "dev";
+    const ScopedVariable deviceFolder_{"QLPR_DEVICE_DIR", folder_};
     config::PlatformDeviceOpener devices_;
 };
 
@@ -141,6 +155,49 @@ TEST(ConfigProgramRunner, RunsTheUtilityOfTheCurrentDirectoryAndWaitsForIt) {
     std::getline(words, line);
     EXPECT_EQ(line, "change ZELA0 PortName=COM7,");
     EXPECT_FALSE(runner.RunAndWait(u"/no/such/folder\\setupc.exe change"));
+}
+
+// Printers plugged and unplugged in the device-source folder reach the
+// list through the platform's notices, handed over to the dialog's thread.
+TEST(ConfigDeviceNotices, PluggingAndUnpluggingChangeTheRows) {
+    testsupport::ScopedStoreRoot root;
+    const std::filesystem::path source = root.path() / "source";
+    std::filesystem::create_directories(source);
+    const ScopedVariable deviceSource("QLPR_DEVICE_SOURCE", source);
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::deque<std::pair<DWORD, std::u16string>> notices;
+    platform::DeviceNoticeWatch watch([&](DWORD event, const std::u16string& path) {
+        std::lock_guard guard(lock);
+        notices.emplace_back(event, path);
+        arrived.notify_all();
+    });
+    ASSERT_TRUE(watch.Watching());
+    configtest::FakeTool tool;
+    tool.devices.Present(u"\\\\.\\ZELA0");
+    config::MainDialogLogic logic(tool.services, tool.list);
+    logic.Initialise(false);
+    ASSERT_TRUE(tool.list.rows.empty());
+    // Hands the next notice to the logic, as the dialog's thread would.
+    const auto deliverNext = [&] {
+        std::unique_lock guard(lock);
+        if (!arrived.wait_for(guard, std::chrono::seconds(5), [&] { return !notices.empty(); }))
+            return false;
+        const auto [event, path] = notices.front();
+        notices.pop_front();
+        guard.unlock();
+        logic.OnDeviceChange(event, path);
+        return true;
+    };
+
+    const char* printer = "usb#vid_d1c7&pid_0a32#c200#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+    std::filesystem::create_symlink("/dev/null", source / printer);
+    ASSERT_TRUE(deliverNext());
+    EXPECT_EQ(tool.list.rows.size(), 1u);
+    EXPECT_EQ(logic.ChinaDevicePath(), u"\\\\?\\" + platform::FromUtf8(printer));
+    std::filesystem::remove(source / printer);
+    ASSERT_TRUE(deliverNext());
+    EXPECT_TRUE(tool.list.rows.empty());
 }
 
 }  // namespace

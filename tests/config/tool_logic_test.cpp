@@ -149,13 +149,16 @@ TEST(ConfigDeviceList, ShowsOnePrinterPerModelAndFollowsPlugAndUnplug) {
         if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
     for (char16_t& c : lower)
         if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    logic.OnDeviceChange(config::DeviceEvent::Removal, upper);
+    logic.OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, upper);
     EXPECT_EQ(tool.list.rows, (Rows{{u"ZORP-R1x-CN", u"NONE"}}));
     EXPECT_FALSE(tool.list.actionsEnabled);
+    constexpr DWORD kNodesChanged = 0x0007;  // not an arrival or a removal
+    logic.OnDeviceChange(kNodesChanged, kGlobalPath);
+    EXPECT_EQ(tool.list.rows.size(), 1u);
 
-    logic.OnDeviceChange(config::DeviceEvent::Arrival, upper);
-    logic.OnDeviceChange(config::DeviceEvent::Arrival, u"\\\\?\\usb#vid_d1c7&pid_0a32#OTHER#{x}");
-    logic.OnDeviceChange(config::DeviceEvent::Arrival, u"\\\\?\\usb#vid_1234&pid_0001#X#{x}");
+    logic.OnDeviceChange(DBT_DEVICEARRIVAL, upper);
+    logic.OnDeviceChange(DBT_DEVICEARRIVAL, u"\\\\?\\usb#vid_d1c7&pid_0a32#OTHER#{x}");
+    logic.OnDeviceChange(DBT_DEVICEARRIVAL, u"\\\\?\\usb#vid_1234&pid_0001#X#{x}");
     EXPECT_EQ(tool.list.rows, (Rows{{u"ZORP-R1x-CN", u"NONE"}, {u"ZORP-R1x-QM", u"COM5"}}));
     EXPECT_EQ(logic.GlobalDevicePath(), lower);
 }
