@@ -28,7 +28,9 @@ std::u16string LowerCaseAscii(std::u16string_view text) {
     return lower;
 }
 
-// The port text a row shows for a stored assignment.
+// The port text a row shows for a stored assignment: NONE also for an
+// empty text (a record that could not be read), on arrival as at start-up,
+// so that a row never offers an empty port name.
 std::u16string_view RowPortText(const Assignment& stored) {
     return stored.writePort.empty() ? kNoPort : std::u16string_view(stored.writePort);
 }
@@ -116,6 +118,8 @@ void MainDialogLogic::OnListSelectionChanged() {
 void MainDialogLogic::OnDeviceChange(DWORD event, std::u16string_view path) {
     if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
     const std::u16string lower = LowerCaseAscii(path);
+    // A device of neither model changes nothing, and no record is read
+    // (or made) for it.
     const ToolModel* model = ModelOfPath(lower);
     if (model == nullptr) return;
     DevicePathOf(*model) = Cut(lower);
