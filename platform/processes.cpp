@@ -79,9 +79,8 @@ struct Program {
     std::vector<std::u16string> arguments;  // the first is the program's file
 };
 
-// A program path with blanks, unquoted, is the shortest run of words that
-// names a file.
-
+// The program and its arguments. A program path with blanks, unquoted, is
+// the shortest run of words that names a file.
 bool FindProgram(std::u16string_view line, Program& program) {
     std::vector<std::u16string> words = SplitCommandLine(line);
     if (words.empty()) return false;
