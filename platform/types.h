@@ -40,8 +40,13 @@ using HMODULE = void*;
 using HINSTANCE = void*;
 using FARPROC = void (*)();
 
+// Toolkits (wxWidgets) define TRUE and FALSE as macros of their own value.
+#ifndef TRUE
 inline constexpr BOOL TRUE = 1;
+#endif
+#ifndef FALSE
 inline constexpr BOOL FALSE = 0;
+#endif
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 
 struct POINTL {

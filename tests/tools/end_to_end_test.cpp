@@ -877,4 +877,13 @@ TEST_F(EndToEnd, MainJobAndReadmeReceiptRun) {
     EXPECT_EQ(Read(dir() / "receipt.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
+// The configuration tool's test page is what qlpr prints of its description.
+TEST_F(EndToEnd, ShippedTestPageIsTheTestPageDescriptionPrinted) {
+    const fs::path examples = testsupport::SourceDir() / "examples";
+    ASSERT_EQ(Qlpr("print '" + (examples / "testpage.json").string() + "' -o TestPrint.prn"), 0)
+        << Errors();
+    EXPECT_TRUE(Read(dir() / "TestPrint.prn") == Read(examples / "TestPrint.prn"))
+        << "examples/TestPrint.prn is out of date: print examples/testpage.json again";
+}
+
 }  // namespace
