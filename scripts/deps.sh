@@ -9,7 +9,7 @@ packages=(
     libcairo2-dev libpng-dev libjpeg62-turbo-dev nlohmann-json3-dev
     libfreetype-dev libfontconfig-dev
     libudev-dev libsystemd-dev systemd
-    libwxgtk3.2-dev xvfb
+    libwxgtk3.2-dev libx11-dev xvfb
     fonts-dejavu-core hyperfine
 )
 

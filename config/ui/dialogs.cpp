@@ -77,15 +77,15 @@ CAssignCOMPort::CAssignCOMPort(wxWindow* parent, AssignComPort& assignment)
     AddLabel(this, "Device:", {7, 9, 80, 8});
     new wxTextCtrl(this, kIdLongName, ToWx(assignment.LongName()), At(this, {90, 7, 97, 14}),
                    SizeOf(this, {90, 7, 97, 14}), wxTE_READONLY);
-    AddLabel(this, "COM Port which is assigned currently:", {7, 29, 120, 8});
+    AddLabel(this, "COM Port which is assigned currently:", {7, 29, 126, 8});
     new wxTextCtrl(this, kIdCurrentPort, ToWx(assignment.CurrentPort()),
-                   At(this, {130, 27, 57, 14}), SizeOf(this, {130, 27, 57, 14}), wxTE_READONLY);
-    AddLabel(this, "COM port to be assigned &newly:", {7, 49, 120, 8});
+                   At(this, {136, 27, 51, 14}), SizeOf(this, {136, 27, 51, 14}), wxTE_READONLY);
+    AddLabel(this, "COM port to be assigned &newly:", {7, 49, 126, 8});
     wxArrayString names;
     for (const std::u16string& name : assignment.FillFreeComPorts()) names.Add(ToWx(name));
     freePorts_ =
-        new wxComboBox(this, kIdFreePorts, wxEmptyString, At(this, {130, 47, 57, 14}),
-                       SizeOf(this, {130, 47, 57, 14}), names, wxCB_DROPDOWN | wxCB_READONLY);
+        new wxComboBox(this, kIdFreePorts, wxEmptyString, At(this, {136, 47, 51, 14}),
+                       SizeOf(this, {136, 47, 51, 14}), names, wxCB_DROPDOWN | wxCB_READONLY);
     if (!names.empty()) freePorts_->SetSelection(0);
     AddButton(this, kIdOk, "&Execute", {7, 69, 50, 14})->SetDefault();
     AddButton(this, kIdCancel, "&Cancel", {137, 69, 50, 14});

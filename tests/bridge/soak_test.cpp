@@ -1,5 +1,5 @@
-// The bridge under load, end to end: the pair daemon qlpr-pairs as a child
-// process, the Global model's worker, fake printers plugged in through a
+// The bridge under load, end to end: the pair daemon qlpr-pairs and the
+// bridge service Tamsel as child processes, fake printers plugged in through a
 // device-source folder, and an application that writes a long random stream
 // into the pair's user-side port. The stream's size in MiB is QLPR_SOAK_MIB
 // (default 100). The suite is named Soak, and its runs carry the test label
@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,8 +30,6 @@
 #include <thread>
 #include <vector>
 
-#include "bridge/service_log.h"
-#include "bridge/workers.h"
 #include "platform/pty_test_util.h"
 #include "platform/windows.h"
 #include "test_support.h"
@@ -355,35 +356,57 @@ class Soak : public ::testing::Test {
         ASSERT_TRUE(daemon_->Ready());
     }
     void TearDown() override {
-        if (supervisor_.joinable()) StopBridge();
+        if (service_ > 0) StopBridge();
         daemon_.reset();
     }
 
-    // The bridge service as far as the soak needs it: the Global model's
-    // worker on its own thread, started again at once whenever it ends
-    // while no stop is requested, as the service's supervisor does.
+    // The bridge service itself: the Tamsel program run as systemd runs it
+    // (the test holds its notification socket and stops it with SIGTERM),
+    // logging to a file in which the test counts the Global worker's ends.
     void StartBridge() {
-        gServiceStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        supervisor_ = std::thread([this] {
-            for (;;) {
-                ThreadGlobal(nullptr);
-                if (ServiceStopRequested()) return;
-                ++workerEnds_;
-            }
-        });
+        const fs::path notify = logs_.path() / "notify";
+        const int notices = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, notify.c_str(), sizeof address.sun_path - 1);
+        bind(notices, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        timeval limit{10, 0};
+        setsockopt(notices, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        setenv("NOTIFY_SOCKET", notify.c_str(), 1);
+        setenv("QLPR_SERVICE_LOG", (logs_.path() / "service.log").c_str(), 1);
+        const std::string program = (testsupport::BinDir() / "Tamsel").string();
+        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        if (posix_spawn(&service_, program.c_str(), nullptr, nullptr, argv, environ) != 0)
+            service_ = -1;
+        unsetenv("NOTIFY_SOCKET");
+        unsetenv("QLPR_SERVICE_LOG");
+        char notice[128] = {};
+        while (service_ > 0 && recv(notices, notice, sizeof notice - 1, 0) > 0 &&
+               std::strncmp(notice, "READY=1", 7) != 0) {
+        }
+        close(notices);
+        ASSERT_EQ(std::strncmp(notice, "READY=1", 7), 0) << "the service did not start";
     }
-    // The time from the stop request to the bridge's end.
+    // The time from the stop request to the service's end.
     Clock::duration StopBridge() {
         const auto stopAt = Clock::now();
-        SetEvent(gServiceStopEvent);
-        supervisor_.join();
-        const auto elapsed = Clock::now() - stopAt;
-        CloseHandle(gServiceStopEvent);
-        gServiceStopEvent = nullptr;
-        return elapsed;
+        kill(service_, SIGTERM);
+        waitpid(service_, nullptr, 0);
+        service_ = -1;
+        return Clock::now() - stopAt;
     }
-    // Worker runs that ended while the service ran.
-    int WorkerEnds() const { return workerEnds_.load(); }
+    // Global worker runs that ended while the service ran.
+    int WorkerEnds() {
+        std::ifstream log(logs_.path() / "service.log");
+        log.seekg(static_cast<std::streamoff>(logRead_));
+        std::string line;
+        while (std::getline(log, line)) {
+            if (log.eof()) break;  // a line still being written
+            logRead_ += line.size() + 1;
+            if (line.rfind("Global thread ends ", 0) == 0) ++workerEnds_;
+        }
+        return workerEnds_;
+    }
 
     // Waits until `done`, failing when `progress` stays the same for too long.
     static bool WaitFor(const std::function<bool()>& done,
@@ -403,9 +426,11 @@ class Soak : public ::testing::Test {
 
     ptytest::ScopedFolderVariable sources_{"QLPR_DEVICE_SOURCE"};
     ptytest::ScopedFolderVariable ports_{"QLPR_DEVICE_DIR"};
+    ptytest::ScopedFolderVariable logs_{"QLPR_TEST_LOG_DIR"};
     std::unique_ptr<PairDaemon> daemon_;
-    std::thread supervisor_;
-    std::atomic<int> workerEnds_{0};
+    pid_t service_ = -1;
+    std::uint64_t logRead_ = 0;
+    int workerEnds_ = 0;
 };
 
 TEST_F(Soak, TheStreamAndThePrintersRepliesArriveWhole) {

@@ -4,25 +4,14 @@
 #include "config/ui/dialogs.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <wx/app.h>
-#include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
-#include <wx/init.h>
-#include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <string>
 
 #include "config/config_fakes.h"
 #include "config/ui/wx_text.h"
+#include "config_ui/wx_test_support.h"
 #include "platform/pty_test_util.h"
 
 namespace {
@@ -30,122 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 using config::CTorvaneSerialPortEmulatorDlg;
 
-extern "C" char** environ;
-
-bool gDisplay = false;
-
-// A private X server for the windows when no display is given; Xvfb tells
-// its display number once it is ready.
-class PrivateDisplay {
-  public:
-    bool Start() {
-        int ready[2];
-        if (pipe(ready) != 0) return false;
-        const std::string fd = std::to_string(ready[1]);
-        char* argv[] = {const_cast<char*>("Xvfb"),
-                        const_cast<char*>("-displayfd"),
-                        const_cast<char*>(fd.c_str()),
-                        const_cast<char*>("-nolisten"),
-                        const_cast<char*>("tcp"),
-                        const_cast<char*>("-screen"),
-                        const_cast<char*>("0"),
-                        const_cast<char*>("1024x768x24"),
-                        nullptr};
-        const bool spawned = posix_spawnp(&pid_, "Xvfb", nullptr, nullptr, argv, environ) == 0;
-        close(ready[1]);
-        char number[16] = {};
-        const bool told = spawned && read(ready[0], number, sizeof number - 1) > 0;
-        close(ready[0]);
-        if (!told) return false;
-        setenv("DISPLAY", (":" + std::string(number, strcspn(number, "\n"))).c_str(), 1);
-        return true;
-    }
-    ~PrivateDisplay() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-class WxEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        const char* display = std::getenv("DISPLAY");
-        if ((display == nullptr || *display == '\0') && !xvfb_.Start()) return;
-        static int argc = 1;
-        static char name[] = "config_ui_tests";
-        static char* argv[] = {name, nullptr};
-        wxApp::SetInstance(new wxApp);
-        gDisplay = wxEntryStart(argc, argv);
-        if (gDisplay) wxInitAllImageHandlers();
-    }
-    void TearDown() override {
-        if (gDisplay) wxEntryCleanup();
-    }
-
-  private:
-    PrivateDisplay xvfb_;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WxEnvironment);
-
-// Runs the event loop until `done` holds, for at most five seconds.
-bool PumpUntil(const std::function<bool()>& done) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done() && std::chrono::steady_clock::now() < limit) {
-        wxTheApp->ProcessPendingEvents();
-        wxYield();
-        wxMilliSleep(10);
-    }
-    return done();
-}
-
-void Click(wxWindow& dialog, int id) {
-    wxCommandEvent click(wxEVT_BUTTON, id);
-    click.SetEventObject(dialog.FindWindow(id));
-    dialog.ProcessWindowEvent(click);
-}
-
-// Runs `act` on the modal dialog of this class once it is on the screen
-// (the loop of its ShowModal runs it); fails the test when none opens.
-template <class Dialog>
-void WhenOpen(std::function<void(Dialog&)> act,
-              std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now()) {
-    wxTheApp->CallAfter([act, since] {
-        const auto waited = std::chrono::steady_clock::now() - since;
-        Dialog* open = nullptr;
-        for (wxWindow* window : wxTopLevelWindows)
-            if (auto* dialog = dynamic_cast<Dialog*>(window); dialog && dialog->IsModal())
-                open = dialog;
-        if (open != nullptr && open->IsShownOnScreen()) return act(*open);
-        if (waited < std::chrono::seconds(5)) return WhenOpen(act, since);
-        ADD_FAILURE() << "the dialog did not open";
-        if (open != nullptr) open->EndModal(2);
-    });
-}
-
-wxString Label(wxWindow& dialog, int id) {
-    wxWindow* control = dialog.FindWindow(id);
-    return control != nullptr ? control->GetLabel() : "<missing>";
-}
-
-// The window as it is on the screen, for the test's artefacts.
-void SavePicture(wxWindow& window, const fs::path& file) {
-    const wxRect area = window.GetScreenRect();
-    wxBitmap picture(area.GetSize());
-    wxMemoryDC memory(picture);
-    wxScreenDC screen;
-    memory.Blit(0, 0, area.width, area.height, &screen, area.x, area.y);
-    memory.SelectObject(wxNullBitmap);
-    picture.SaveFile(file.string(), wxBITMAP_TYPE_PNG);
-}
+using namespace wxtest;
 
 class DialogsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!gDisplay) GTEST_SKIP() << "no X display";
+        ASSERT_TRUE(gDisplay) << "no X display: neither DISPLAY nor Xvfb";
         tool_.printers.paths = {configtest::kGlobalPath, configtest::kChinaPath};
         tool_.assignments.records[u"ZORP-R1x Global Model"] = {u"COM5", configtest::kGlobalPath};
         tool_.devices.Present(u"\\\\.\\ZELA0");
@@ -207,6 +86,7 @@ TEST_F(DialogsTest, AssignAndDeleteRunThroughTheirDialogs) {
         EXPECT_EQ(ports->GetStringSelection(), "COM2");
         EXPECT_NE(ports->FindString("COM5"), wxNOT_FOUND);
         ports->SetStringSelection("COM7");
+        SavePicture(*assign, fs::path(QLPR_BIN_DIR).parent_path() / "tamdial-assign.png");
         Click(*assign, 1);
     });
     Click(dialog, 1002);
@@ -220,6 +100,7 @@ TEST_F(DialogsTest, AssignAndDeleteRunThroughTheirDialogs) {
     WhenOpen<config::CConfirmDelete>([&](config::CConfirmDelete& dialog) {
         auto* confirm = &dialog;
         shown = confirm->GetTitle() + "|" + Label(*confirm, 1006) + "|" + Label(*confirm, 1005);
+        SavePicture(*confirm, fs::path(QLPR_BIN_DIR).parent_path() / "tamdial-delete.png");
         Click(*confirm, 1);
     });
     Click(dialog, 1003);
