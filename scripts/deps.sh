@@ -9,6 +9,7 @@ packages=(
     libcairo2-dev libpng-dev libjpeg62-turbo-dev nlohmann-json3-dev
     libfreetype-dev libfontconfig-dev
     libudev-dev libsystemd-dev systemd
+    libpappl-dev cups-ipp-utils
     fonts-dejavu-core hyperfine
 )
 
