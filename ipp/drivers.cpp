@@ -78,8 +78,8 @@ void DriverTable::Add(const std::filesystem::path& original, const std::string& 
     names_.push_back(keyword);
     descriptions_.push_back(std::string(kMake) + " " + name);
     deviceIds_.push_back(std::string("MFG:") + kMake + ";MDL:" + name + ";");
-    table_.push_back({names_.back().c_str(), descriptions_.back().c_str(),
-                      deviceIds_.back().c_str(), nullptr});
+    table_.push_back(
+        {names_.back().c_str(), descriptions_.back().c_str(), deviceIds_.back().c_str(), nullptr});
 }
 
 const ModelData* DriverTable::Find(const char* driverName) const {

@@ -121,8 +121,8 @@ const Paper* PaperOfMedia(const ModelData& model, const char* sizeName) {
     return nullptr;
 }
 
-std::optional<PrintOptions> JobPrintOptions(const ModelData& model,
-                                            const pappl_pr_options_t& job, std::string* error) {
+std::optional<PrintOptions> JobPrintOptions(const ModelData& model, const pappl_pr_options_t& job,
+                                            std::string* error) {
     PrintOptions options;
     if (job.copies > 1) options.copies = job.copies;
     // The model's default paper is the driver's own default: left to the
@@ -141,8 +141,8 @@ std::optional<PrintOptions> JobPrintOptions(const ModelData& model,
         const bool isDefault = model.defaultSource < model.sources.size() &&
                                model.sources[model.defaultSource].code == *code;
         FieldSetting setting;
-        if (!isDefault && !ParseFieldSetting("dmDefaultSource", std::to_string(*code), kCutFeed,
-                                             &setting, error))
+        if (!isDefault &&
+            !ParseFieldSetting("dmDefaultSource", std::to_string(*code), kCutFeed, &setting, error))
             return std::nullopt;
         if (!isDefault) options.settings.push_back(setting);
     }

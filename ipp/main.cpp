@@ -60,7 +60,8 @@ bool TakeOwnOptions(int argc, char* argv[], OwnOptions* own) {
 // QLPR_IPP_STATE, else $XDG_STATE_HOME/qlpr-ipp, else ~/.local/state/qlpr-ipp.
 fs::path StateFolder() {
     if (const char* state = std::getenv(kStateVariable); state && *state) return state;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg) return fs::path(xdg) / "qlpr-ipp";
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg)
+        return fs::path(xdg) / "qlpr-ipp";
     const char* home = std::getenv("HOME");
     return fs::path(home && *home ? home : "/tmp") / ".local/state/qlpr-ipp";
 }
@@ -69,11 +70,11 @@ fs::path StateFolder() {
 struct StateLayout {
     fs::path root;
     fs::path StateFile() const { return root / "qlpr-ipp.state"; }
-    fs::path Spool() const { return root / "spool"; }       // PAPPL's documents
-    fs::path Spooler() const { return root / "spooler"; }   // the driver's printers (QLPR_ROOT)
-    fs::path Drivers() const { return root / "drivers"; }   // the models' working data files
-    fs::path Models() const { return root / "models"; }     // more data files, one model each
-    fs::path Jobs() const { return root / "jobs"; }         // printer streams being sent
+    fs::path Spool() const { return root / "spool"; }      // PAPPL's documents
+    fs::path Spooler() const { return root / "spooler"; }  // the driver's printers (QLPR_ROOT)
+    fs::path Drivers() const { return root / "drivers"; }  // the models' working data files
+    fs::path Models() const { return root / "models"; }    // more data files, one model each
+    fs::path Jobs() const { return root / "jobs"; }        // printer streams being sent
 };
 
 bool MakeFolders(const StateLayout& state) {
@@ -152,26 +153,29 @@ pappl_system_t* CreateSystem(int count, cups_option_t* options, void* data) {
     const char* logFile = option("log-file") ? option("log-file") : "-";
     auto soptions = static_cast<pappl_soptions_t>(
         PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG);
+    // Connections that never leave the machine need no encryption, and
+    // its certificates would name no host.
+    const bool localOnly = std::strcmp(listen, "localhost") == 0;
+    if (localOnly) soptions = static_cast<pappl_soptions_t>(soptions | PAPPL_SOPTIONS_NO_TLS);
     if (authService)
         soptions = static_cast<pappl_soptions_t>(soptions | PAPPL_SOPTIONS_WEB_REMOTE |
                                                  PAPPL_SOPTIONS_WEB_SECURITY);
 
-    pappl_system_t* system = papplSystemCreate(
-        soptions, "QLPR Receipt Printers", port, "_print,_universal",
-        application->state.Spool().c_str(), logFile, LogLevel(option("log-level")), authService,
-        false);
+    pappl_system_t* system =
+        papplSystemCreate(soptions, "QLPR Receipt Printers", port, "_print,_universal",
+                          application->state.Spool().c_str(), logFile,
+                          LogLevel(option("log-level")), authService, false);
     if (system == nullptr) return nullptr;
     if (!papplSystemAddListeners(system, listen)) {
         std::fprintf(stderr, "qlpr-ipp: cannot listen on %s\n", listen);
         papplSystemDelete(system);
         return nullptr;
     }
-    if (std::strcmp(listen, "localhost") == 0) papplSystemSetHostName(system, "localhost");
+    if (localOnly) papplSystemSetHostName(system, "localhost");
     papplSystemAddMIMEFilter(system, "image/png", kNativeFormat, PrintImageFile, nullptr);
     papplSystemAddMIMEFilter(system, "image/jpeg", kNativeFormat, PrintImageFile, nullptr);
-    papplSystemSetPrinterDrivers(system, application->drivers.count(),
-                                 application->drivers.table(), DriverForDevice, nullptr,
-                                 FillDriverData, &application->drivers);
+    papplSystemSetPrinterDrivers(system, application->drivers.count(), application->drivers.table(),
+                                 DriverForDevice, nullptr, FillDriverData, &application->drivers);
     papplSystemLoadState(system, application->stateFile.c_str());
     papplSystemSetSaveCallback(system, SaveState, application);
     return system;
@@ -194,7 +198,8 @@ int Run(int argc, char* argv[]) {
         dataFiles.insert(dataFiles.end(), found.begin(), found.end());
     }
     application.drivers.Load(dataFiles, application.state.Drivers());
-    application.drivers.AddEmbedded(kEmbeddedModel, EmbeddedDataFile(), application.state.Drivers());
+    application.drivers.AddEmbedded(kEmbeddedModel, EmbeddedDataFile(),
+                                    application.state.Drivers());
 
     return papplMainloop(static_cast<int>(own.rest.size() - 1), own.rest.data(), QLPR_IPP_VERSION,
                          nullptr, application.drivers.count(), application.drivers.table(),
@@ -205,4 +210,6 @@ int Run(int argc, char* argv[]) {
 }  // namespace
 }  // namespace qlpr::ipp
 
-int main(int argc, char* argv[]) { return qlpr::ipp::Run(argc, argv); }
+int main(int argc, char* argv[]) {
+    return qlpr::ipp::Run(argc, argv);
+}

@@ -17,9 +17,9 @@ std::string ProfileString(const std::filesystem::path& dataFile, const std::stri
     const std::u16string wideKey = key ? platform::FromUtf8(*key) : std::u16string();
     const DWORD length = GetPrivateProfileStringW(
         reinterpret_cast<LPCWSTR>(wideSection.c_str()),
-        key ? reinterpret_cast<LPCWSTR>(wideKey.c_str()) : nullptr,
-        reinterpret_cast<LPCWSTR>(u""), reinterpret_cast<LPWSTR>(buffer.data()),
-        static_cast<DWORD>(buffer.size()), reinterpret_cast<LPCWSTR>(file.c_str()));
+        key ? reinterpret_cast<LPCWSTR>(wideKey.c_str()) : nullptr, reinterpret_cast<LPCWSTR>(u""),
+        reinterpret_cast<LPWSTR>(buffer.data()), static_cast<DWORD>(buffer.size()),
+        reinterpret_cast<LPCWSTR>(file.c_str()));
     return platform::ToUtf8(std::u16string(buffer.data(), length));
 }
 
@@ -74,10 +74,9 @@ std::optional<ModelData> LoadModelData(const std::filesystem::path& dataFile, st
 
     const EntryList papers = ReadList(dataFile, "paper");
     for (const ListEntry& entry : papers.entries) {
-        Paper paper{entry.name,        entry.Value(1),       entry.Value(3),
-                    entry.Value(4),    entry.Value(5),       entry.Value(6),
-                    entry.Value(7),    entry.Value(8),       entry.Value(9),
-                    entry.Value(16) != 0};
+        Paper paper{entry.name,     entry.Value(1),      entry.Value(3), entry.Value(4),
+                    entry.Value(5), entry.Value(6),      entry.Value(7), entry.Value(8),
+                    entry.Value(9), entry.Value(16) != 0};
         model.papers.push_back(paper);
     }
     model.defaultPaper = papers.defaultIndex;

@@ -21,9 +21,7 @@ struct ListEntry {
 struct EntryList {
     std::vector<ListEntry> entries;
     std::size_t defaultIndex = 0;
-    const ListEntry* Default() const {
-        return entries.empty() ? nullptr : &entries[defaultIndex];
-    }
+    const ListEntry* Default() const { return entries.empty() ? nullptr : &entries[defaultIndex]; }
 };
 
 struct Paper {

@@ -44,7 +44,8 @@ bool Fail(pappl_job_t* job, const std::string& error) {
     return false;
 }
 
-bool SendToDevice(pappl_job_t* job, pappl_device_t* device, const std::vector<unsigned char>& bytes) {
+bool SendToDevice(pappl_job_t* job, pappl_device_t* device,
+                  const std::vector<unsigned char>& bytes) {
     constexpr std::size_t kChunk = 65536;
     for (std::size_t at = 0; at < bytes.size(); at += kChunk) {
         const std::size_t count = std::min(kChunk, bytes.size() - at);
@@ -65,10 +66,11 @@ bool PrintAndSend(pappl_job_t* job, pappl_device_t* device, const ModelData& mod
     options->fit = fit;
 
     const int printerId = papplPrinterGetID(papplJobGetPrinter(job));
-    const std::u16string printerName = platform::FromUtf8("ipp-printer-" + std::to_string(printerId));
+    const std::u16string printerName =
+        platform::FromUtf8("ipp-printer-" + std::to_string(printerId));
     const std::filesystem::path output =
-        JobFolder() / ("job-" + std::to_string(printerId) + "-" +
-                       std::to_string(papplJobGetID(job)) + ".prn");
+        JobFolder() /
+        ("job-" + std::to_string(printerId) + "-" + std::to_string(papplJobGetID(job)) + ".prn");
     bool printed = false;
     {
         const std::lock_guard<std::mutex> hold(RenderingLock());
@@ -102,7 +104,9 @@ struct RasterJob {
     RasterPage page;
 };
 
-RasterJob* RasterJobOf(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
+RasterJob* RasterJobOf(pappl_job_t* job) {
+    return static_cast<RasterJob*>(papplJobGetData(job));
+}
 
 std::vector<ULONG> GreyPalette() {
     std::vector<ULONG> palette(256);
@@ -133,8 +137,8 @@ PageContent PageOf(RasterPage& page, const ModelData& model) {
         return ImagePage(std::move(page.image), 0);
     const auto width = static_cast<LONG>(static_cast<long long>(page.image.width) * resolution.x /
                                          std::max(page.xdpi, 1));
-    const auto height = static_cast<LONG>(static_cast<long long>(page.image.height) *
-                                          resolution.y / std::max(page.ydpi, 1));
+    const auto height = static_cast<LONG>(static_cast<long long>(page.image.height) * resolution.y /
+                                          std::max(page.ydpi, 1));
     PageContent content;
     content.bottom = height;
     content.page.items.push_back(PlaceImage(std::move(page.image), {0, 0, width, height}));
@@ -143,7 +147,9 @@ PageContent PageOf(RasterPage& page, const ModelData& model) {
 
 }  // namespace
 
-void SetJobFolder(const std::filesystem::path& folder) { JobFolder() = folder; }
+void SetJobFolder(const std::filesystem::path& folder) {
+    JobFolder() = folder;
+}
 
 bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     auto state = std::make_unique<RasterJob>();
@@ -167,8 +173,8 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     page.xdpi = static_cast<int>(header.HWResolution[0]);
     page.ydpi = static_cast<int>(header.HWResolution[1]);
     if ((page.bitsPerPixel != 1 && page.bitsPerPixel != 8) || page.xdpi <= 0 || page.ydpi <= 0)
-        return Fail(job, "unsupported raster: " + std::to_string(page.bitsPerPixel) +
-                             " bits per pixel");
+        return Fail(job,
+                    "unsupported raster: " + std::to_string(page.bitsPerPixel) + " bits per pixel");
     // The paper's margins (0.1 mm) and printable width (dots at the
     // model's resolution), at the raster's resolution.
     page.sourceLeft = static_cast<unsigned>((paper->marginLeft * page.xdpi + 127) / 254);

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# qlpr-ipp end to end, on loopback only: a server on a free port with a
+# temporary state folder, two printers with file:// devices, the IPP
+# conformance checks that apply to a raster printer (ipptool's own suite and
+# printer-attributes.test), then a PNG and a PWG raster page printed over IPP
+# must give exactly the bytes qlpr print makes of the same image.
+#
+#   printer_application.sh QLPR-IPP QLPR IPP_PWG_PAGE TEST-FOLDER EXAMPLES
+set -euo pipefail
+
+app=$1 qlpr=$2 pwg_page=$3 here=$4 examples=$5
+ipptool_suites=/usr/share/cups/ipptool
+if ! command -v ipptool >/dev/null; then
+    echo "ipptool is not installed (cups-ipp-utils): skipped"
+    exit 77
+fi
+
+work=$(mktemp -d)
+server=""
+cleanup() {
+    if [ -n "$server" ] && kill -0 "$server" 2>/dev/null; then
+        "$program" shutdown >/dev/null 2>&1 || true
+        for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
+        kill "$server" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAILED: $*" >&2
+    [ -f "$work/server.log" ] && tail -40 "$work/server.log" >&2
+    exit 1
+}
+
+# The program's local socket is named after it: a name of this run's own
+# keeps concurrent runs apart.
+program="$work/qlpr-ipp-test-$$"
+ln -s "$app" "$program"
+export TMPDIR=$work HOME=$work XDG_STATE_HOME=$work/state-home QLPR_IPP_STATE=$work/state
+
+port_is_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+for _ in $(seq 20); do
+    port=$((20000 + RANDOM % 40000))
+    port_is_free "$port" && break
+done
+"$program" server -o server-port="$port" -o log-file="$work/server.log" -o log-level=info &
+server=$!
+for _ in $(seq 100); do
+    port_is_free "$port" || break
+    kill -0 "$server" 2>/dev/null || fail "the server did not start"
+    sleep 0.1
+done
+port_is_free "$port" && fail "the server does not listen on port $port"
+
+mkdir -p "$work/conformance" "$work/receipts"
+"$program" add -d conformance -m qlpr80 -v "file://$work/conformance" || fail "add conformance"
+"$program" add -d receipts -m qlpr80 -v "file://$work/receipts" || fail "add receipts"
+base="ipp://localhost:$port/ipp/print"
+
+if [ -f "$ipptool_suites/ipp-2.0.test" ]; then
+    ipptool -tq -f "$examples/ramp.png" "$base/conformance" "$ipptool_suites/ipp-2.0.test" ||
+        fail "ipptool's IPP/2.0 suite"
+fi
+ipptool -tq "$base/conformance" "$here/printer-attributes.test" || fail "printer attributes"
+
+print_over_ipp() {  # FILE FORMAT JOB-NAME
+    ipptool -tq -f "$1" -d format="$2" -d job="$3" "$base/receipts" "$here/print-document.test" ||
+        fail "printing $3"
+}
+expect_same() {  # IPP-OUTPUT REFERENCE
+    [ -s "$1" ] || fail "no output in $1"
+    cmp "$1" "$2" || fail "$1 differs from what qlpr print makes"
+}
+
+# What qlpr print makes of the image on the same model with the same settings.
+QLPR_ROOT=$work/qlpr-root "$qlpr" print "$examples/ramp.png" -o "$work/reference.prn" 2>/dev/null
+
+print_over_ipp "$examples/ramp.png" image/png png-job
+expect_same "$work/receipts/png-job.prn" "$work/reference.prn"
+
+# The page of an 80 mm roll at 203 dpi, the image 4 mm (32 dots) in: the
+# paper's left margin.
+"$pwg_page" "$examples/ramp.png" "$work/ramp.pwg" om_80-mm-roll_80x327.6mm 203 32
+print_over_ipp "$work/ramp.pwg" image/pwg-raster pwg-job
+expect_same "$work/receipts/pwg-job.prn" "$work/reference.prn"
+
+echo "qlpr-ipp: conformance checks passed; PNG and PWG raster jobs print as qlpr print does"
