@@ -75,12 +75,17 @@ void AddCodeOption(ipp_t* attributes, pappl_pr_driver_data_t* data, const char* 
     data->vendor[data->num_vendor++] = name;
 }
 
-// The job's value of a receipt option (the job's own, else the printer's
-// default), or null.
-const char* VendorValue(const pappl_pr_options_t& job, const char* name) {
+// The job's value of a receipt option: the job's own, else the printer's
+// default (PAPPL hands a job only the values it was given), or null.
+const char* VendorValue(const pappl_pr_options_t& job, ipp_t* printerDefaults, const char* name) {
     for (int i = 0; i < job.num_vendor; ++i)
         if (std::strcmp(job.vendor[i].name, name) == 0) return job.vendor[i].value;
-    return nullptr;
+    const std::string defaultName = std::string(name) + "-default";
+    ipp_attribute_t* value =
+        printerDefaults == nullptr
+            ? nullptr
+            : ippFindAttribute(printerDefaults, defaultName.c_str(), IPP_TAG_KEYWORD);
+    return value == nullptr ? nullptr : ippGetString(value, 0, nullptr);
 }
 
 std::optional<long> CodeOf(const std::vector<NamedCode>& list, const char* keyword) {
@@ -122,7 +127,7 @@ const Paper* PaperOfMedia(const ModelData& model, const char* sizeName) {
 }
 
 std::optional<PrintOptions> JobPrintOptions(const ModelData& model, const pappl_pr_options_t& job,
-                                            std::string* error) {
+                                            ipp_t* printerDefaults, std::string* error) {
     PrintOptions options;
     if (job.copies > 1) options.copies = job.copies;
     // The model's default paper is the driver's own default: left to the
@@ -132,7 +137,7 @@ std::optional<PrintOptions> JobPrintOptions(const ModelData& model, const pappl_
     if (paper != nullptr && paper != &model.papers[model.defaultPaper])
         options.paper = static_cast<int>(paper->code);
 
-    if (const char* value = VendorValue(job, kCutFeed)) {
+    if (const char* value = VendorValue(job, printerDefaults, kCutFeed)) {
         const std::optional<long> code = CodeOf(OfferedSources(model), value);
         if (!code) {
             *error = std::string("unknown ") + kCutFeed + " value " + value;
@@ -146,7 +151,7 @@ std::optional<PrintOptions> JobPrintOptions(const ModelData& model, const pappl_
             return std::nullopt;
         if (!isDefault) options.settings.push_back(setting);
     }
-    if (const char* value = VendorValue(job, kDitherMethod)) {
+    if (const char* value = VendorValue(job, printerDefaults, kDitherMethod)) {
         const std::optional<long> code = CodeOf(model.dithers, value);
         if (!code) {
             *error = std::string("unknown ") + kDitherMethod + " value " + value;
@@ -156,7 +161,7 @@ std::optional<PrintOptions> JobPrintOptions(const ModelData& model, const pappl_
             model.dithers[model.defaultDither].code != *code)
             options.dither = static_cast<int>(*code);
     }
-    if (const char* value = VendorValue(job, kCashDrawer)) {
+    if (const char* value = VendorValue(job, printerDefaults, kCashDrawer)) {
         const DrawerChoice* found = nullptr;
         for (const DrawerChoice& choice : kDrawerChoices)
             if (std::strcmp(choice.keyword, value) == 0) found = &choice;
@@ -167,7 +172,7 @@ std::optional<PrintOptions> JobPrintOptions(const ModelData& model, const pappl_
         if (found->drawer1Mask != 0) options.drawer1Mask = found->drawer1Mask;
         if (found->drawer2Mask != 0) options.drawer2Mask = found->drawer2Mask;
     }
-    if (const char* value = VendorValue(job, kSkipBlank)) {
+    if (const char* value = VendorValue(job, printerDefaults, kSkipBlank)) {
         const SkipChoice* found = nullptr;
         for (const SkipChoice& choice : kSkipChoices)
             if (std::strcmp(choice.keyword, value) == 0) found = &choice;

@@ -26,8 +26,10 @@ std::string MediaName(const Paper& paper);
 
 // The qlpr print options of a job: copies, the paper (left to the driver
 // when it is the model's default paper), the receipt options that differ
-// from the model's defaults. None with `error` set when a value is unknown.
+// from the model's defaults. A receipt option the job does not give takes
+// the printer's default from `printerDefaults` (the printer's driver
+// attributes; may be null). None with `error` set when a value is unknown.
 std::optional<PrintOptions> JobPrintOptions(const ModelData& model, const pappl_pr_options_t& job,
-                                            std::string* error);
+                                            ipp_t* printerDefaults, std::string* error);
 
 }  // namespace qlpr::ipp

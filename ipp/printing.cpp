@@ -61,7 +61,10 @@ bool SendToDevice(pappl_job_t* job, pappl_device_t* device,
 bool PrintAndSend(pappl_job_t* job, pappl_device_t* device, const ModelData& model,
                   const pappl_pr_options_t& jobOptions, std::vector<PageContent> pages, bool fit) {
     std::string error;
-    std::optional<PrintOptions> options = JobPrintOptions(model, jobOptions, &error);
+    ipp_t* printerDefaults = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
+    std::optional<PrintOptions> options =
+        JobPrintOptions(model, jobOptions, printerDefaults, &error);
+    ippDelete(printerDefaults);
     if (!options) return Fail(job, error);
     options->fit = fit;
 

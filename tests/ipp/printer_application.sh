@@ -43,14 +43,22 @@ for _ in $(seq 20); do
     port=$((20000 + RANDOM % 40000))
     port_is_free "$port" && break
 done
-"$program" server -o server-port="$port" -o log-file="$work/server.log" -o log-level=info &
-server=$!
-for _ in $(seq 100); do
-    port_is_free "$port" || break
-    kill -0 "$server" 2>/dev/null || fail "the server did not start"
-    sleep 0.1
-done
-port_is_free "$port" && fail "the server does not listen on port $port"
+start_server() {
+    "$program" server -o server-port="$port" -o log-file="$work/server.log" -o log-level=info &
+    server=$!
+    for _ in $(seq 100); do
+        port_is_free "$port" || return 0
+        kill -0 "$server" 2>/dev/null || fail "the server did not start"
+        sleep 0.1
+    done
+    fail "the server does not listen on port $port"
+}
+stop_server() {
+    "$program" shutdown >/dev/null 2>&1 || fail "shutdown"
+    for _ in $(seq 100); do kill -0 "$server" 2>/dev/null || return 0; sleep 0.1; done
+    fail "the server did not shut down"
+}
+start_server
 
 mkdir -p "$work/conformance" "$work/receipts"
 "$program" add -d conformance -m qlpr80 -v "file://$work/conformance" || fail "add conformance"
@@ -83,5 +91,16 @@ expect_same "$work/receipts/png-job.prn" "$work/reference.prn"
 "$pwg_page" "$examples/ramp.png" "$work/ramp.pwg" om_80-mm-roll_80x327.6mm 203 32
 print_over_ipp "$work/ramp.pwg" image/pwg-raster pwg-job
 expect_same "$work/receipts/pwg-job.prn" "$work/reference.prn"
+
+# Receipt options set as the printer's defaults are kept across a restart
+# and print as qlpr print's options of the same meaning.
+"$program" modify -d receipts -o cut-feed=feed-each-page -o dither-method=halftone-8-x-8 \
+    -o cash-drawer=drawer-1-job-end || fail "modify"
+stop_server
+start_server
+QLPR_ROOT=$work/qlpr-root "$qlpr" print "$examples/ramp.png" --set dmDefaultSource=262 \
+    --dither 258 --drawer1-mask 8 -o "$work/reference-options.prn" 2>/dev/null
+print_over_ipp "$examples/ramp.png" image/png options-job
+expect_same "$work/receipts/options-job.prn" "$work/reference-options.prn"
 
 echo "qlpr-ipp: conformance checks passed; PNG and PWG raster jobs print as qlpr print does"
