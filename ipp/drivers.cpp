@@ -5,6 +5,7 @@
 
 #include "ipp/job_options.h"
 #include "ipp/printing.h"
+#include "ipp/usb_models.h"
 #include "tools/file_io.h"
 
 namespace qlpr::ipp {
@@ -53,6 +54,12 @@ void DriverTable::Load(const std::vector<std::filesystem::path>& dataFiles,
 void DriverTable::AddEmbedded(const std::string& name, const std::string& text,
                               const std::filesystem::path& workFolder) {
     Add(name + ".INI", text, workFolder);
+    defaultName_ = NameOf(KeywordOf(name));
+}
+
+const char* DriverTable::DefaultName() const {
+    if (defaultName_ != nullptr) return defaultName_;
+    return names_.empty() ? nullptr : names_.front().c_str();
 }
 
 void DriverTable::Add(const std::filesystem::path& original, const std::string& text,
@@ -158,14 +165,19 @@ bool FillDriverData(pappl_system_t*, const char* driverName, const char*, const 
     return true;
 }
 
-const char* DriverForDevice(const char*, const char*, const char* deviceId, void* table) {
-    if (deviceId == nullptr) return nullptr;
-    const char* model = std::strstr(deviceId, "MDL:");
-    if (model == nullptr) model = std::strstr(deviceId, "MODEL:");
-    if (model == nullptr) return nullptr;
-    model = std::strchr(model, ':') + 1;
-    const std::string keyword = KeywordOf(std::string(model, std::strcspn(model, ";")));
-    return static_cast<DriverTable*>(table)->NameOf(keyword);
+const char* DriverForDevice(const char*, const char* deviceUri, const char* deviceId, void* table) {
+    const auto* drivers = static_cast<DriverTable*>(table);
+    const char* model = deviceId ? std::strstr(deviceId, "MDL:") : nullptr;
+    if (model == nullptr && deviceId != nullptr) model = std::strstr(deviceId, "MODEL:");
+    if (model != nullptr) {
+        model = std::strchr(model, ':') + 1;
+        const std::string keyword = KeywordOf(std::string(model, std::strcspn(model, ";")));
+        if (const char* name = drivers->NameOf(keyword)) return name;
+    }
+    // The models' printers do not name a data file: they get the default
+    // model's driver.
+    if (deviceUri != nullptr && IsModelUsbPrinter(deviceUri)) return drivers->DefaultName();
+    return nullptr;
 }
 
 }  // namespace qlpr::ipp

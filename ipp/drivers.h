@@ -22,7 +22,8 @@ class DriverTable {
     // in `workFolder` (the driver compiles its cache beside it).
     void Load(const std::vector<std::filesystem::path>& dataFiles,
               const std::filesystem::path& workFolder);
-    // Adds the embedded example model under its name, unless taken.
+    // Adds the embedded example model under its name, unless taken; its
+    // driver (or the one that took its name) is the default driver.
     void AddEmbedded(const std::string& name, const std::string& text,
                      const std::filesystem::path& workFolder);
 
@@ -31,6 +32,8 @@ class DriverTable {
     const ModelData* Find(const char* driverName) const;
     // The driver's name as the table keeps it, or null.
     const char* NameOf(const std::string& driverName) const;
+    // The driver of the embedded model, else the first; null without any.
+    const char* DefaultName() const;
     const std::deque<ModelData>& models() const { return models_; }
 
   private:
@@ -39,6 +42,7 @@ class DriverTable {
     std::deque<ModelData> models_;
     std::deque<std::string> names_, descriptions_, deviceIds_;
     std::vector<pappl_pr_driver_t> table_;
+    const char* defaultName_ = nullptr;
 };
 
 // The driver callback: fills a printer's driver data from its model.
@@ -47,7 +51,8 @@ bool FillDriverData(pappl_system_t* system, const char* driverName, const char* 
                     void* table);
 
 // The auto-add callback: the driver for a device, by the model in its IEEE
-// 1284 device id, or null.
+// 1284 device id, else the default driver for a USB printer with one of the
+// models' vendor and product ids, or null.
 const char* DriverForDevice(const char* deviceInfo, const char* deviceUri, const char* deviceId,
                             void* table);
 
