@@ -26,6 +26,10 @@ namespace fs = std::filesystem;
 
 constexpr char kStateVariable[] = "QLPR_IPP_STATE";
 constexpr char kEmbeddedModel[] = "QLPR80";
+// PAPPL 1.3 looks the footer up among the texts of the browser's language
+// even when there is none, and crashes on the missing one: every page has
+// a footer.
+constexpr char kFooterHtml[] = "QLPR receipt printers, printing through the qlpr driver.";
 
 // The command line's own options, taken out before PAPPL parses the rest.
 struct OwnOptions {
@@ -202,7 +206,7 @@ int Run(int argc, char* argv[]) {
                                     application.state.Drivers());
 
     return papplMainloop(static_cast<int>(own.rest.size() - 1), own.rest.data(), QLPR_IPP_VERSION,
-                         nullptr, application.drivers.count(), application.drivers.table(),
+                         kFooterHtml, application.drivers.count(), application.drivers.table(),
                          DriverForDevice, FillDriverData, nullptr, nullptr, CreateSystem, nullptr,
                          &application);
 }

@@ -1,6 +1,10 @@
 #include "ipp/printing.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -143,8 +147,9 @@ PageContent PageOf(RasterPage& page, const ModelData& model) {
     const auto height = static_cast<LONG>(static_cast<long long>(page.image.height) * resolution.y /
                                           std::max(page.ydpi, 1));
     PageContent content;
-    content.bottom = height;
-    content.page.items.push_back(PlaceImage(std::move(page.image), {0, 0, width, height}));
+    content.bottom = std::max<LONG>(height, 1);
+    content.page.items.push_back(PlaceImage(
+        std::move(page.image), {0, 0, std::max<LONG>(width, 1), std::max<LONG>(height, 1)}));
     return content;
 }
 
@@ -236,9 +241,24 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
     const char* file = papplJobGetFilename(job);
-    std::optional<std::vector<unsigned char>> bytes = ReadWholeFile(file ? file : "");
-    if (!bytes) return Fail(job, std::string("cannot read the document ") + (file ? file : ""));
-    return SendToDevice(job, device, *bytes);
+    const int fd = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) return Fail(job, std::string("cannot read the document ") + (file ? file : ""));
+    // Copied as it is read: a raw document may be of any size.
+    std::vector<unsigned char> chunk(65536);
+    bool sent = true;
+    for (;;) {
+        const ssize_t count = read(fd, chunk.data(), chunk.size());
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) sent = Fail(job, std::string("cannot read the document ") + file);
+        if (count <= 0) break;
+        if (papplDeviceWrite(device, chunk.data(), static_cast<std::size_t>(count)) != count) {
+            sent = Fail(job, "cannot write the job to the printer");
+            break;
+        }
+    }
+    close(fd);
+    if (sent) papplDeviceFlush(device);
+    return sent;
 }
 
 bool PrintImageFile(pappl_job_t* job, pappl_device_t* device, void*) {

@@ -20,7 +20,11 @@ server=""
 cleanup() {
     if [ -n "$server" ] && kill -0 "$server" 2>/dev/null; then
         "$program" shutdown >/dev/null 2>&1 || true
-        for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
+        for _ in $(seq 50); do
+            kill -0 "$server" 2>/dev/null || break
+            port_is_free "$port" || true
+            sleep 0.1
+        done
         kill "$server" 2>/dev/null || true
     fi
     rm -rf "$work"
@@ -53,9 +57,15 @@ start_server() {
     done
     fail "the server does not listen on port $port"
 }
+# The server's main loop sees a shutdown when something wakes it: a
+# connection does.
 stop_server() {
     "$program" shutdown >/dev/null 2>&1 || fail "shutdown"
-    for _ in $(seq 100); do kill -0 "$server" 2>/dev/null || return 0; sleep 0.1; done
+    for _ in $(seq 300); do
+        kill -0 "$server" 2>/dev/null || return 0
+        port_is_free "$port" || true
+        sleep 0.1
+    done
     fail "the server did not shut down"
 }
 start_server
@@ -70,6 +80,19 @@ if [ -f "$ipptool_suites/ipp-2.0.test" ]; then
         fail "ipptool's IPP/2.0 suite"
 fi
 ipptool -tq "$base/conformance" "$here/printer-attributes.test" || fail "printer attributes"
+
+web_page() {  # PATH: the page as a browser asks for it
+    exec 3<>"/dev/tcp/127.0.0.1/$port"
+    printf 'GET %s HTTP/1.0\r\nHost: localhost:%s\r\nAccept-Language: en-GB,en\r\n\r\n' "$1" "$port" >&3
+    cat <&3
+    exec 3<&-
+}
+# The web interface shows a printer's receipt options.
+page=$(web_page /receipts/printing)
+kill -0 "$server" 2>/dev/null || fail "the server ended serving a web page"
+for option in cut-feed dither-method cash-drawer skip-blank; do
+    grep -q "name=\"$option\"" <<<"$page" || fail "the web page lacks $option"
+done
 
 print_over_ipp() {  # FILE FORMAT JOB-NAME
     ipptool -tq -f "$1" -d format="$2" -d job="$3" "$base/receipts" "$here/print-document.test" ||
@@ -92,6 +115,10 @@ expect_same "$work/receipts/png-job.prn" "$work/reference.prn"
 print_over_ipp "$work/ramp.pwg" image/pwg-raster pwg-job
 expect_same "$work/receipts/pwg-job.prn" "$work/reference.prn"
 
+# A job in the printer's own language goes to the device untouched.
+print_over_ipp "$work/reference.prn" application/vnd.qlpr-receipt raw-job
+expect_same "$work/receipts/raw-job.prn" "$work/reference.prn"
+
 # Receipt options set as the printer's defaults are kept across a restart
 # and print as qlpr print's options of the same meaning.
 "$program" modify -d receipts -o cut-feed=feed-each-page -o dither-method=halftone-8-x-8 \
@@ -104,3 +131,4 @@ print_over_ipp "$examples/ramp.png" image/png options-job
 expect_same "$work/receipts/options-job.prn" "$work/reference-options.prn"
 
 echo "qlpr-ipp: conformance checks passed; PNG and PWG raster jobs print as qlpr print does"
+echo "qlpr-ipp: raw jobs pass untouched; printer defaults are kept across a restart"
