@@ -62,7 +62,11 @@ start_server() {
 stop_server() {
     "$program" shutdown >/dev/null 2>&1 || fail "shutdown"
     for _ in $(seq 300); do
-        kill -0 "$server" 2>/dev/null || return 0
+        if ! kill -0 "$server" 2>/dev/null; then
+            # A sanitizer's findings make the status non-zero.
+            wait "$server" || fail "the server ended with status $?"
+            return 0
+        fi
         port_is_free "$port" || true
         sleep 0.1
     done
