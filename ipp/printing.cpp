@@ -235,6 +235,8 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     std::unique_ptr<RasterJob> state(RasterJobOf(job));
     papplJobSetData(job, nullptr);
     if (state == nullptr) return false;
+    // A job canceled or failed midway prints none of its pages.
+    if (papplJobIsCanceled(job) || papplJobGetState(job) != IPP_JSTATE_PROCESSING) return true;
     if (state->pages.empty()) return true;
     return PrintAndSend(job, device, *state->model, *options, std::move(state->pages), false);
 }

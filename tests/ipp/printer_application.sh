@@ -2,8 +2,9 @@
 # qlpr-ipp end to end, on loopback only: a server on a free port with a
 # temporary state folder, two printers with file:// devices, the IPP
 # conformance checks that apply to a raster printer (ipptool's own suite and
-# printer-attributes.test), then a PNG and a PWG raster page printed over IPP
-# must give exactly the bytes qlpr print makes of the same image.
+# printer-attributes.test), then a PNG, a PWG raster and an Apple raster page
+# printed over IPP must give exactly the bytes qlpr print makes of the same
+# image.
 #
 #   printer_application.sh QLPR-IPP QLPR IPP_PWG_PAGE TEST-FOLDER EXAMPLES
 set -euo pipefail
@@ -118,6 +119,9 @@ expect_same "$work/receipts/png-job.prn" "$work/reference.prn"
 "$pwg_page" "$examples/ramp.png" "$work/ramp.pwg" om_80-mm-roll_80x327.6mm 203 32
 print_over_ipp "$work/ramp.pwg" image/pwg-raster pwg-job
 expect_same "$work/receipts/pwg-job.prn" "$work/reference.prn"
+"$pwg_page" --apple "$examples/ramp.png" "$work/ramp.urf" om_80-mm-roll_80x327.6mm 203 32
+print_over_ipp "$work/ramp.urf" image/urf urf-job
+expect_same "$work/receipts/urf-job.prn" "$work/reference.prn"
 
 # A job in the printer's own language goes to the device untouched.
 print_over_ipp "$work/reference.prn" application/vnd.qlpr-receipt raw-job
@@ -134,5 +138,5 @@ QLPR_ROOT=$work/qlpr-root "$qlpr" print "$examples/ramp.png" --set dmDefaultSour
 print_over_ipp "$examples/ramp.png" image/png options-job
 expect_same "$work/receipts/options-job.prn" "$work/reference-options.prn"
 
-echo "qlpr-ipp: conformance checks passed; PNG and PWG raster jobs print as qlpr print does"
+echo "qlpr-ipp: conformance checks passed; PNG, PWG and Apple raster jobs print as qlpr print does"
 echo "qlpr-ipp: raw jobs pass untouched; printer defaults are kept across a restart"

@@ -1,9 +1,9 @@
-// Writes a grey image as one page of PWG raster (sgray_8), the way an
-// application's print dialog sends it to a driverless printer: the whole
-// media at the printer's resolution, white, with the image from the top of
-// the page and `left` dots in.
+// Writes a grey image as one page of PWG raster (sgray_8), or of Apple
+// raster with --apple, the way an application's print dialog sends it to a
+// driverless printer: the whole media at the printer's resolution, white,
+// with the image from the top of the page and `left` dots in.
 //
-//   ipp_pwg_page IMAGE OUT.pwg MEDIA DPI LEFT
+//   ipp_pwg_page [--apple] IMAGE OUT MEDIA DPI LEFT
 
 #include <cups/raster.h>
 #include <fcntl.h>
@@ -19,8 +19,10 @@
 #include "tools/image_files.h"
 
 int main(int argc, char* argv[]) {
+    const bool apple = argc > 1 && std::string(argv[1]) == "--apple";
+    if (apple) --argc, ++argv;
     if (argc != 6) {
-        std::fprintf(stderr, "usage: ipp_pwg_page IMAGE OUT.pwg MEDIA DPI LEFT\n");
+        std::fprintf(stderr, "usage: ipp_pwg_page [--apple] IMAGE OUT MEDIA DPI LEFT\n");
         return 2;
     }
     std::string error;
@@ -40,7 +42,9 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const int fd = open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    cups_raster_t* raster = fd < 0 ? nullptr : cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+    cups_raster_t* raster =
+        fd < 0 ? nullptr
+               : cupsRasterOpen(fd, apple ? CUPS_RASTER_WRITE_APPLE : CUPS_RASTER_WRITE_PWG);
     if (raster == nullptr || !cupsRasterWriteHeader2(raster, &header)) {
         std::fprintf(stderr, "ipp_pwg_page: cannot write %s\n", argv[2]);
         return 1;
