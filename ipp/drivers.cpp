@@ -79,8 +79,7 @@ void DriverTable::Add(const std::filesystem::path& original, const std::string& 
         return;
     }
     model->name = name;
-    for (const Paper& paper : model->papers)
-        if (!paper.userSized) model->mediaNames.push_back(MediaName(paper));
+    model->mediaNames = MediaNames(*model);
     models_.push_back(std::move(*model));
     names_.push_back(keyword);
     descriptions_.push_back(std::string(kMake) + " " + name);
@@ -141,8 +140,8 @@ bool FillDriverData(pappl_system_t*, const char* driverName, const char*, const 
     data->x_default = model->resolutions[model->defaultResolution].x;
     data->y_default = model->resolutions[model->defaultResolution].y;
 
-    // A roll printer has one source; every paper of the data file but the
-    // user-sized one is a size of its own.
+    // A roll printer has one source; every paper of the data file is a size
+    // of its own, the user-sized one a range of sizes.
     static const char* const kSource = "main-roll";
     static const char* const kType = "continuous";
     data->num_source = 1;

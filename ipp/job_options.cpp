@@ -119,10 +119,35 @@ std::string MediaName(const Paper& paper) {
     return name;
 }
 
-const Paper* PaperOfMedia(const ModelData& model, const char* sizeName) {
-    if (sizeName == nullptr) return nullptr;
+std::vector<std::string> MediaNames(const ModelData& model) {
+    std::vector<std::string> names;
     for (const Paper& paper : model.papers)
-        if (MediaName(paper) == sizeName) return &paper;
+        if (!paper.userSized) names.push_back(MediaName(paper));
+    if (model.UserSizedPaper() != nullptr && model.customWidthMin > 0 &&
+        model.customLengthMin > 0 && model.customWidthMax >= model.customWidthMin &&
+        model.customLengthMax >= model.customLengthMin) {
+        char name[128];
+        pwgFormatSizeName(name, sizeof name, "custom", "min",
+                          static_cast<int>(model.customWidthMin * 10),
+                          static_cast<int>(model.customLengthMin * 10), "mm");
+        names.push_back(name);
+        pwgFormatSizeName(name, sizeof name, "custom", "max",
+                          static_cast<int>(model.customWidthMax * 10),
+                          static_cast<int>(model.customLengthMax * 10), "mm");
+        names.push_back(name);
+    }
+    return names;
+}
+
+const Paper* PaperOfMedia(const ModelData& model, const pappl_media_col_t& media) {
+    for (const Paper& paper : model.papers)
+        if (!paper.userSized && MediaName(paper) == media.size_name) return &paper;
+    // PWG sizes are in 0.01 mm, the data file's in 0.1 mm.
+    const long width = media.size_width / 10, length = media.size_length / 10;
+    if (width >= model.customWidthMin && width <= model.customWidthMax &&
+        length >= model.customLengthMin && length <= model.customLengthMax && width > 0 &&
+        length > 0)
+        return model.UserSizedPaper();
     return nullptr;
 }
 
@@ -133,9 +158,19 @@ std::optional<PrintOptions> JobPrintOptions(const ModelData& model, const pappl_
     // The model's default paper is the driver's own default: left to the
     // driver, a receipt longer than it gets a longer paper, as with qlpr
     // print. Any other paper is chosen and keeps its length.
-    const Paper* paper = PaperOfMedia(model, job.media.size_name);
+    const Paper* paper = PaperOfMedia(model, job.media);
     if (paper != nullptr && paper != &model.papers[model.defaultPaper])
         options.paper = static_cast<int>(paper->code);
+    if (paper != nullptr && paper->userSized) {
+        for (const auto& [field, value] :
+             {std::pair{"dmPaperWidth", job.media.size_width / 10},
+              std::pair{"dmPaperLength", job.media.size_length / 10}}) {
+            FieldSetting setting;
+            if (!ParseFieldSetting(field, std::to_string(value), "media", &setting, error))
+                return std::nullopt;
+            options.settings.push_back(setting);
+        }
+    }
 
     if (const char* value = VendorValue(job, printerDefaults, kCutFeed)) {
         const std::optional<long> code = CodeOf(OfferedSources(model), value);

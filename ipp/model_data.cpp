@@ -96,6 +96,16 @@ std::optional<ModelData> LoadModelData(const std::filesystem::path& dataFile, st
         for (const ListEntry& entry : list.entries) into->push_back({entry.name, entry.Value(1)});
         *defaultIndex = list.defaultIndex;
     };
+    const EntryList widths = ReadList(dataFile, "paperX");
+    const EntryList lengths = ReadList(dataFile, "paperY");
+    if (const ListEntry* entry = widths.Default()) {
+        model.customWidthMin = entry->Value(0);
+        model.customWidthMax = entry->Value(1);
+    }
+    if (const ListEntry* entry = lengths.Default()) {
+        model.customLengthMin = entry->Value(0);
+        model.customLengthMax = entry->Value(1);
+    }
     codes("source", &model.sources, &model.defaultSource);
     codes("dither", &model.dithers, &model.defaultDither);
 
@@ -104,6 +114,12 @@ std::optional<ModelData> LoadModelData(const std::filesystem::path& dataFile, st
         return std::nullopt;
     }
     return model;
+}
+
+const Paper* ModelData::UserSizedPaper() const {
+    for (const Paper& paper : papers)
+        if (paper.userSized) return &paper;
+    return nullptr;
 }
 
 std::string KeywordOf(const std::string& name) {

@@ -54,10 +54,16 @@ struct ModelData {
     std::size_t defaultSource = 0;
     std::vector<NamedCode> dithers;
     std::size_t defaultDither = 0;
-    // The PWG names of the papers offered as media sizes (all but the
-    // user-sized one), kept here because the printers' driver data points
-    // at them.
+    // The sizes a user-sized paper may take (0.1 mm), from paperX and paperY.
+    long customWidthMin = 0, customWidthMax = 0;
+    long customLengthMin = 0, customLengthMax = 0;
+    // The PWG names of the papers offered as media sizes (the user-sized
+    // one as the range of its sizes), kept here because the printers'
+    // driver data points at them.
     std::vector<std::string> mediaNames;
+
+    // The user-sized paper, or null.
+    const Paper* UserSizedPaper() const;
 };
 
 // A keyword's entries: the lines of its section for LIST,n, else the value

@@ -171,7 +171,7 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     RasterJob* state = RasterJobOf(job);
     const cups_page_header2_t& header = options->header;
     const ModelData& model = *state->model;
-    const Paper* paper = PaperOfMedia(model, options->media.size_name);
+    const Paper* paper = PaperOfMedia(model, options->media);
     if (paper == nullptr) paper = &model.papers[model.defaultPaper];
     const Resolution& resolution = model.resolutions[model.defaultResolution];
 
@@ -277,7 +277,7 @@ bool PrintImageFile(pappl_job_t* job, pappl_device_t* device, void*) {
     // An image prints one pixel to one dot, as with qlpr print; it is scaled
     // to the page width when the job asks to fit or fill, or leaves the
     // scaling to the printer and is wider than the paper.
-    const Paper* paper = PaperOfMedia(*model, options->media.size_name);
+    const Paper* paper = PaperOfMedia(*model, options->media);
     if (paper == nullptr) paper = &model->papers[model->defaultPaper];
     const pappl_scaling_t scaling = options->print_scaling;
     const bool fit = scaling == PAPPL_SCALING_FIT || scaling == PAPPL_SCALING_FILL ||

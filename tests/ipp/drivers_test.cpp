@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -165,6 +166,36 @@ TEST_F(DriverTableTest, JobAttributesBecomeQlprPrintOptions) {
             EXPECT_TRUE(options->settings.empty());
         }
     }
+}
+
+TEST_F(DriverTableTest, ASizeOfTheUserSizedRangePrintsOnTheUserSizedPaper) {
+    const std::vector<std::string> media = qlpr::ipp::MediaNames(*model_);
+    EXPECT_NE(std::find(media.begin(), media.end(), "custom_min_25x50mm"), media.end());
+    EXPECT_NE(std::find(media.begin(), media.end(), "custom_max_80x3276mm"), media.end());
+
+    pappl_pr_options_t job{};
+    std::snprintf(job.media.size_name, sizeof job.media.size_name, "custom_60x150mm");
+    job.media.size_width = 6000;  // 0.01 mm
+    job.media.size_length = 15000;
+    std::string error;
+    const std::optional<qlpr::PrintOptions> options =
+        qlpr::ipp::JobPrintOptions(*model_, job, nullptr, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->paper, 256);
+    ASSERT_EQ(options->settings.size(), 2u);
+    const std::pair<const char*, short> expected[] = {{"dmPaperWidth", 600},
+                                                      {"dmPaperLength", 1500}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(options->settings[i].field.name, expected[i].first);
+        short value = 0;
+        ASSERT_EQ(options->settings[i].bytes.size(), sizeof value);
+        std::memcpy(&value, options->settings[i].bytes.data(), sizeof value);
+        EXPECT_EQ(value, expected[i].second);
+    }
+
+    // Beyond the range: no paper of the model.
+    job.media.size_width = 9000;
+    EXPECT_EQ(qlpr::ipp::PaperOfMedia(*model_, job.media), nullptr);
 }
 
 }  // namespace
