@@ -1,7 +1,7 @@
 // qlpr-ipp: the printer application that any program prints to (through
 // CUPS, which adds its printers as driverless queues, or over IPP itself).
 // Its printers print through the same driver and the same page path as
-// qlpr print. See README.md ("Printing from applications").
+// qlpr print. See ipp/README.md.
 
 #include <pappl/pappl.h>
 #include <sys/stat.h>
