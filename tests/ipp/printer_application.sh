@@ -20,20 +20,16 @@ work=$(mktemp -d)
 server=""
 cleanup() {
     if [ -n "$server" ] && kill -0 "$server" 2>/dev/null; then
-        "$program" shutdown >/dev/null 2>&1 || true
-        for _ in $(seq 50); do
-            kill -0 "$server" 2>/dev/null || break
-            port_is_free "$port" || true
-            sleep 0.1
-        done
-        kill "$server" 2>/dev/null || true
+        kill -TERM "$server"
+        for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$server" 2>/dev/null || true
     fi
     rm -rf "$work"
 }
 trap cleanup EXIT
 fail() {
     echo "FAILED: $*" >&2
-    [ -f "$work/server.log" ] && tail -40 "$work/server.log" >&2
+    [ -n "${log:-}" ] && [ -f "$log" ] && tail -40 "$log" >&2
     exit 1
 }
 
@@ -48,30 +44,36 @@ for _ in $(seq 20); do
     port=$((20000 + RANDOM % 40000))
     port_is_free "$port" && break
 done
+# Ready once its log says it listens on its port and on the local socket
+# the sub-commands use (a sub-command that finds no server starts one).
+starts=0
 start_server() {
-    "$program" server -o server-port="$port" -o log-file="$work/server.log" -o log-level=info &
+    starts=$((starts + 1))
+    log="$work/server-$starts.log"
+    "$program" server -o server-port="$port" -o log-file="$log" -o log-level=info &
     server=$!
     for _ in $(seq 100); do
-        port_is_free "$port" || return 0
+        if grep -q "Listening for connections on 'localhost:$port'" "$log" 2>/dev/null &&
+            grep -q "Listening for connections on '/" "$log"; then
+            return 0
+        fi
         kill -0 "$server" 2>/dev/null || fail "the server did not start"
         sleep 0.1
     done
     fail "the server does not listen on port $port"
 }
-# The server's main loop sees a shutdown when something wakes it: a
-# connection does.
+# As the service manager stops it.
 stop_server() {
-    "$program" shutdown >/dev/null 2>&1 || fail "shutdown"
+    kill -TERM "$server"
     for _ in $(seq 300); do
         if ! kill -0 "$server" 2>/dev/null; then
             # A sanitizer's findings make the status non-zero.
             wait "$server" || fail "the server ended with status $?"
             return 0
         fi
-        port_is_free "$port" || true
         sleep 0.1
     done
-    fail "the server did not shut down"
+    fail "the server did not stop"
 }
 start_server
 
