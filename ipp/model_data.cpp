@@ -110,7 +110,7 @@ std::optional<ModelData> LoadModelData(const std::filesystem::path& dataFile, st
     codes("dither", &model.dithers, &model.defaultDither);
 
     if (model.papers.empty() || model.resolutions.empty()) {
-        *error = dataFile.string() + ": no papers or no resolutions";
+        *error = "no papers or no resolutions";
         return std::nullopt;
     }
     return model;

@@ -33,6 +33,31 @@ class DriverTableTest : public ::testing::Test {
     const qlpr::ipp::ModelData* model_ = nullptr;
 };
 
+TEST(DriverTable, OneDriverPerUsableDataFileNamedAfterIt) {
+    testsupport::ScopedStoreRoot root;
+    const fs::path examples = testsupport::SourceDir() / "examples";
+    fs::copy_file(examples / "QLPR80.INI", root.path() / "QLPR58.INI");
+    std::ofstream(root.path() / "BROKEN.INI") << "[printer]\n";
+    fs::create_directories(root.path() / "work");
+
+    qlpr::ipp::DriverTable drivers;
+    drivers.Load({root.path() / "QLPR58.INI", root.path() / "BROKEN.INI", examples / "QLPR80.INI",
+                  root.path() / "missing.INI"},
+                 root.path() / "work");
+    drivers.AddEmbedded("QLPR80", "[printer]\n", root.path() / "work");
+
+    ASSERT_EQ(drivers.count(), 2);
+    EXPECT_STREQ(drivers.table()[0].name, "qlpr58");
+    EXPECT_STREQ(drivers.table()[1].name, "qlpr80");
+    EXPECT_STREQ(drivers.DefaultName(), "qlpr80");
+    // The first data file of a name wins: the embedded model's is not used.
+    ASSERT_NE(drivers.Find("qlpr80"), nullptr);
+    EXPECT_FALSE(drivers.Find("qlpr80")->papers.empty());
+    EXPECT_EQ(drivers.Find("broken"), nullptr);
+    // Each model prints with its copy in the work folder.
+    EXPECT_EQ(drivers.Find("qlpr58")->dataFile, root.path() / "work" / "QLPR58.INI");
+}
+
 TEST_F(DriverTableTest, AutoAddFindsTheDriverByModelNameOrByTheModelsUsbIds) {
     // Present USB printer interfaces, as the platform lists them.
     const fs::path devices = root_.path() / "devices";

@@ -121,6 +121,12 @@ expect_same "$work/receipts/png-job.prn" "$work/reference.prn"
 "$pwg_page" "$examples/ramp.png" "$work/ramp.pwg" om_80-mm-roll_80x327.6mm 203 32
 print_over_ipp "$work/ramp.pwg" image/pwg-raster pwg-job
 expect_same "$work/receipts/pwg-job.prn" "$work/reference.prn"
+# Pages of a job are the pages of one qlpr print job.
+QLPR_ROOT=$work/qlpr-root "$qlpr" print "$examples/ramp.png" "$examples/ramp.png" \
+    -o "$work/reference-2.prn" 2>/dev/null
+"$pwg_page" --pages 2 "$examples/ramp.png" "$work/ramp-2.pwg" om_80-mm-roll_80x327.6mm 203 32
+print_over_ipp "$work/ramp-2.pwg" image/pwg-raster pwg-2-job
+expect_same "$work/receipts/pwg-2-job.prn" "$work/reference-2.prn"
 "$pwg_page" --apple "$examples/ramp.png" "$work/ramp.urf" om_80-mm-roll_80x327.6mm 203 32
 print_over_ipp "$work/ramp.urf" image/urf urf-job
 expect_same "$work/receipts/urf-job.prn" "$work/reference.prn"

@@ -1,9 +1,10 @@
-// Writes a grey image as one page of PWG raster (sgray_8), or of Apple
-// raster with --apple, the way an application's print dialog sends it to a
+// Writes a grey image as a page of PWG raster (sgray_8), or of Apple raster
+// with --apple, the way an application's print dialog sends it to a
 // driverless printer: the whole media at the printer's resolution, white,
-// with the image from the top of the page and `left` dots in.
+// with the image from the top of the page and `left` dots in. --pages N
+// writes N such pages.
 //
-//   ipp_pwg_page [--apple] IMAGE OUT MEDIA DPI LEFT
+//   ipp_pwg_page [--apple] [--pages N] IMAGE OUT MEDIA DPI LEFT
 
 #include <cups/raster.h>
 #include <fcntl.h>
@@ -21,8 +22,14 @@
 int main(int argc, char* argv[]) {
     const bool apple = argc > 1 && std::string(argv[1]) == "--apple";
     if (apple) --argc, ++argv;
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: ipp_pwg_page [--apple] IMAGE OUT MEDIA DPI LEFT\n");
+    int pages = 1;
+    if (argc > 2 && std::string(argv[1]) == "--pages") {
+        pages = std::atoi(argv[2]);
+        argc -= 2, argv += 2;
+    }
+    if (argc != 6 || pages < 1) {
+        std::fprintf(stderr,
+                     "usage: ipp_pwg_page [--apple] [--pages N] IMAGE OUT MEDIA DPI LEFT\n");
         return 2;
     }
     std::string error;
@@ -45,19 +52,26 @@ int main(int argc, char* argv[]) {
     cups_raster_t* raster =
         fd < 0 ? nullptr
                : cupsRasterOpen(fd, apple ? CUPS_RASTER_WRITE_APPLE : CUPS_RASTER_WRITE_PWG);
-    if (raster == nullptr || !cupsRasterWriteHeader2(raster, &header)) {
+    if (raster == nullptr) {
         std::fprintf(stderr, "ipp_pwg_page: cannot write %s\n", argv[2]);
         return 1;
     }
+    header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = static_cast<unsigned>(pages);
     std::vector<unsigned char> line(header.cupsBytesPerLine);
-    for (unsigned y = 0; y < header.cupsHeight; ++y) {
-        std::fill(line.begin(), line.end(), 0xFF);
-        if (y < static_cast<unsigned>(image->height)) {
-            const unsigned char* row = image->bits.data() + y * image->stride;
-            for (long x = 0; x < image->width && left + x < static_cast<long>(line.size()); ++x)
-                line[left + x] = static_cast<unsigned char>(image->palette[row[x]] >> 8 & 0xFF);
+    for (int page = 0; page < pages; ++page) {
+        if (!cupsRasterWriteHeader2(raster, &header)) {
+            std::fprintf(stderr, "ipp_pwg_page: cannot write %s\n", argv[2]);
+            return 1;
         }
-        cupsRasterWritePixels(raster, line.data(), header.cupsBytesPerLine);
+        for (unsigned y = 0; y < header.cupsHeight; ++y) {
+            std::fill(line.begin(), line.end(), 0xFF);
+            if (y < static_cast<unsigned>(image->height)) {
+                const unsigned char* row = image->bits.data() + y * image->stride;
+                for (long x = 0; x < image->width && left + x < static_cast<long>(line.size()); ++x)
+                    line[left + x] = static_cast<unsigned char>(image->palette[row[x]] >> 8 & 0xFF);
+            }
+            cupsRasterWritePixels(raster, line.data(), header.cupsBytesPerLine);
+        }
     }
     cupsRasterClose(raster);
     return close(fd) == 0 ? 0 : 1;
