@@ -17,6 +17,9 @@ if ! command -v ipptool >/dev/null; then
 fi
 
 work=$(mktemp -d)
+# The program's local socket is named after it: a name of this run's own
+# keeps concurrent runs apart.
+program="$work/qlpr-ipp-test-$$"
 server=""
 cleanup() {
     if [ -n "$server" ] && kill -0 "$server" 2>/dev/null; then
@@ -24,6 +27,8 @@ cleanup() {
         for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
         kill -KILL "$server" 2>/dev/null || true
     fi
+    # Run as root, the server's local socket is in /run, and stays there.
+    rm -f "/run/${program##*/}.sock"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -33,9 +38,6 @@ fail() {
     exit 1
 }
 
-# The program's local socket is named after it: a name of this run's own
-# keeps concurrent runs apart.
-program="$work/qlpr-ipp-test-$$"
 ln -s "$app" "$program"
 export TMPDIR=$work HOME=$work XDG_STATE_HOME=$work/state-home QLPR_IPP_STATE=$work/state
 
