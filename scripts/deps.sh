@@ -10,6 +10,7 @@ packages=(
     libfreetype-dev libfontconfig-dev
     libudev-dev libsystemd-dev systemd
     libwxgtk3.2-dev libx11-dev xvfb
+    libpappl-dev cups-ipp-utils
     fonts-dejavu-core hyperfine
 )
 

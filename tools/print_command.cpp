@@ -33,6 +33,7 @@
 #include "tools/page_description.h"
 #include "tools/preview_loader.h"
 #include "tools/print_options.h"
+#include "tools/print_pages.h"
 #include "tools/printer_setup.h"
 
 namespace qlpr {
@@ -172,86 +173,6 @@ class TemporaryOutput {
     std::filesystem::path path_;
 };
 
-std::unique_ptr<host::Device> EnableDevice(const host::DriverHost& driver, HANDLE printer,
-                                           const Devmode* devmode, std::string* error) {
-    auto device = host::Device::Enable(driver, printer, kDefaultPrinterName,
-                                       devmode ? &devmode->pub : nullptr, error);
-    if (!device) {
-        *error = "the driver could not be enabled for this printer (bad data file?): " + *error;
-        return nullptr;
-    }
-    if (InstanceOf(device->pdev()) == nullptr) {
-        *error = "the driver returned an unknown device";
-        return nullptr;
-    }
-    return device;
-}
-
-// A page taller than the paper is printed on a user paper of the printer
-// ("CustomPaper"), as a user who defines a longer form would: the custom
-// size (code 256) keeps the model's printable height, a user paper's
-// printable height follows its length. It has the current paper's width and
-// is long enough for `rows` dots; it is the printer's only user paper.
-constexpr SHORT kLongPaperCode = 30000;
-
-bool StoreLongPaper(HANDLE printer, const Devmode& validated, LONG rows, LONG dpi,
-                    std::string* error) {
-    const PaperRecord& paper = validated.priv.pagePaper;
-    const long long printed =
-        (static_cast<long long>(rows) * 254 + dpi - 1) / std::max<LONG>(dpi, 1);
-    CustomPaperRecord record{};
-    const std::u16string name = u"qlpr print long page";
-    std::copy(name.begin(), name.end(), record.name);
-    record.width = paper.width;
-    record.length = static_cast<LONG>(printed + paper.marginTop + paper.marginBottom);
-    record.code = kLongPaperCode;
-    if (SetPrinterDataW(printer, reinterpret_cast<LPCWSTR>(u"CustomPaper"), REG_BINARY,
-                        reinterpret_cast<const BYTE*>(&record), sizeof record) != 0) {
-        *error = "cannot store a paper long enough for the pages";
-        return false;
-    }
-    return true;
-}
-
-std::u16string ProfileString(const char16_t* section, const char16_t* key,
-                             const std::filesystem::path& dataFile) {
-    std::vector<char16_t> buffer(32768);
-    const std::u16string file = platform::FromUtf8(dataFile.string());
-    const DWORD length = GetPrivateProfileStringW(
-        reinterpret_cast<LPCWSTR>(section), reinterpret_cast<LPCWSTR>(key),
-        reinterpret_cast<LPCWSTR>(u""), reinterpret_cast<LPWSTR>(buffer.data()),
-        static_cast<DWORD>(buffer.size()), reinterpret_cast<LPCWSTR>(file.c_str()));
-    return std::u16string(buffer.data(), length);
-}
-
-// The paper-size code of a paper entry: its second number.
-std::optional<long> PaperCode(const std::u16string& value) {
-    const std::string text = platform::ToUtf8(value);
-    const std::size_t comma = text.find(',');
-    if (comma == std::string::npos) return std::nullopt;
-    std::string code = text.substr(comma + 1, text.find(',', comma + 1) - comma - 1);
-    code.erase(std::remove(code.begin(), code.end(), ' '), code.end());
-    std::optional<long long> number = ParseInteger(code, -32768, 32767);
-    if (!number) return std::nullopt;
-    return static_cast<long>(*number);
-}
-
-// Whether the printer's data file lists a paper of this code (the driver
-// would print an unknown code on its default paper without a word).
-bool DataFileHasPaper(const std::filesystem::path& dataFile, long code) {
-    const std::u16string value = ProfileString(u"printer", u"paper", dataFile);
-    if (value.rfind(u"LIST", 0) != 0) return PaperCode(value) == code;
-    const std::u16string keys = ProfileString(u"paper", nullptr, dataFile);
-    for (std::size_t at = 0; at < keys.size();) {
-        const std::size_t end = std::min(keys.find(u'\0', at), keys.size());
-        const std::u16string key = keys.substr(at, end - at);
-        if (!key.empty() && PaperCode(ProfileString(u"paper", key.c_str(), dataFile)) == code)
-            return true;
-        at = end + 1;
-    }
-    return false;
-}
-
 void AnnounceWaitForReader(const char* path) {
     PrintError("qlpr: waiting for a reader of " + std::string(path) + "\n");
 }
@@ -339,109 +260,24 @@ class Progress {
     bool shown_;
 };
 
-// The driver loads its companion libraries when a device is enabled and
-// lets them go when it is disabled. A job enables the device up to three
-// times (the printer's defaults, the options, a longer paper); holding the
-// libraries for the whole job loads each of them once.
-class CompanionLibraries {
-  public:
-    CompanionLibraries() {
-        for (const char* name : {"QLPRBRCD.DLL", "QLPRURES.DLL", "QLPRCMND.DLL"}) {
-            const std::u16string path = platform::FromUtf8((LibraryFolder() / name).string());
-            if (HMODULE module = LoadLibraryW(reinterpret_cast<LPCWSTR>(path.c_str())))
-                held_.push_back(module);
-        }
-    }
-    ~CompanionLibraries() {
-        for (HMODULE module : held_) FreeLibrary(module);
-    }
-    CompanionLibraries(const CompanionLibraries&) = delete;
-    CompanionLibraries& operator=(const CompanionLibraries&) = delete;
-
-  private:
-    std::vector<HMODULE> held_;
-};
-
-// Runs the document loop: the device is enabled with the options' device
-// mode, every page drawn band by band, the job ended.
-// `lineBytes` receives the bytes of one printed line, for the preview.
-bool RunJob(const PrintOptions& options, HANDLE printer, const std::filesystem::path& dataFile,
+// Loads the inputs as pages and prints them into `output`.
+bool RunJob(const PrintOptions& options, const std::filesystem::path& dataFile,
             const std::filesystem::path& output, PhaseTimer& timer, int* lineBytes,
             std::string* error) {
-    // The pages first: a description's settings shape the device mode.
     std::vector<PageContent> contents;
-    std::vector<FieldSetting> settings;
     for (const std::string& input : options.inputs) {
         std::optional<PageContent> content = LoadPage(input, 0, error);
         if (!content) return false;
-        settings.insert(settings.end(), content->settings.begin(), content->settings.end());
         contents.push_back(std::move(*content));
     }
     timer.Mark("load");
-
-    auto driver = host::DriverHost::Load(LibraryFolder() / "QLPRGI.DLL", error);
-    if (!driver) return false;
-    const CompanionLibraries companions;
-    // The printer's own defaults, as the driver builds them, with the
-    // descriptions' settings and then the options on top.
-    auto device = EnableDevice(*driver, printer, nullptr, error);
-    if (!device) return false;
-    Devmode devmode = InstanceOf(device->pdev())->devmode;
-    ApplyFieldSettings(settings, &devmode);
-    ApplyPrintOptions(options, &devmode);
-    if (std::memcmp(&devmode, &InstanceOf(device->pdev())->devmode, sizeof devmode) != 0) {
-        device.reset();
-        device = EnableDevice(*driver, printer, &devmode, error);
-        if (!device) return false;
-    }
-    const Devmode& validated = InstanceOf(device->pdev())->devmode;
-    if (options.paper && !DataFileHasPaper(dataFile, *options.paper)) {
-        *error = "--paper: the printer has no paper " + std::to_string(*options.paper);
-        return false;
-    }
-    timer.Mark("enable");
-
-    const auto pageWidth = static_cast<LONG>(device->gdiInfo().ulHorzRes);
-    std::vector<host::Page> pages;
-    LONG bottom = 0;
-    for (PageContent& content : contents) {
-        if (options.fit) FitImagePage(&content, pageWidth);
-        bottom = std::max(bottom, content.bottom);
-        pages.push_back(std::move(content.page));
-    }
-
-    if (!options.PaperChosen() && !ChoosesPaper(settings) &&
-        bottom > static_cast<LONG>(device->gdiInfo().ulVertRes)) {
-        if (!StoreLongPaper(printer, validated, bottom,
-                            static_cast<LONG>(device->gdiInfo().ulLogPixelsY), error))
-            return false;
-        Devmode longer = devmode;
-        longer.pub.dmPaperSize = kLongPaperCode;
-        longer.pub.dmFields |= DM_PAPERSIZE;
-        device.reset();
-        device = EnableDevice(*driver, printer, &longer, error);
-        if (!device) return false;
-        timer.Mark("lengthen");
-    }
-
-    *lineBytes = static_cast<int>((device->gdiInfo().ulHorzRes + 7) / 8);
-    // The spooler's job id: page files of concurrent jobs never meet.
-    auto job = host::PrintJob::Start(*device, u"qlpr print", 0, error,
-                                     platform::FromUtf8(output.string()));
-    if (!job) return false;
-    Progress progress(pages.size());
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-        progress.Page(i + 1);
-        if (!job->PrintPage(pages[i], error)) {
-            progress.Done();
-            return false;
-        }
-    }
+    Progress progress(contents.size());
+    const bool printed = PrintPages(
+        options, std::move(contents), kDefaultPrinterName, dataFile, output, lineBytes, error,
+        [&timer](const char* phase) { timer.Mark(phase); },
+        [&progress](std::size_t page) { progress.Page(page); });
     progress.Done();
-    const bool ended = job->End(error);
-    job.reset();
-    timer.Mark("print");
-    return ended;
+    return printed;
 }
 
 std::string Summary(std::size_t pages, std::size_t bytes, Clock::time_point start) {
@@ -499,14 +335,8 @@ int PrintCommand(const std::vector<std::string>& args) {
     if (!dataFile) return Fail(error);
     timer.Mark("setup");
 
-    HANDLE printer = nullptr;
-    if (!OpenPrinterW(reinterpret_cast<LPCWSTR>(kDefaultPrinterName), &printer, nullptr))
-        return Fail("cannot open the default printer");
     int lineBytes = 0;
-    const bool printed =
-        RunJob(*options, printer, *dataFile, output->path(), timer, &lineBytes, &error);
-    ClosePrinter(printer);
-    if (!printed) return Fail(error);
+    if (!RunJob(*options, *dataFile, output->path(), timer, &lineBytes, &error)) return Fail(error);
 
     std::error_code failure;
     const std::uintmax_t bytes = std::filesystem::file_size(output->path(), failure);

@@ -36,7 +36,8 @@ std::filesystem::path LibraryFolder() {
 }
 
 const std::string& EmbeddedDataFile() {
-    static const std::string text(reinterpret_cast<const char*>(kEmbeddedDataFile), kEmbeddedDataFileSize);
+    static const std::string text(reinterpret_cast<const char*>(kEmbeddedDataFile),
+                                  kEmbeddedDataFileSize);
     return text;
 }
 
@@ -70,13 +71,19 @@ std::optional<std::filesystem::path> SetUpDefaultPrinter(
             }
         }
     }
-    platform::PrinterSetup setup{LibraryFolder() / "QLPRGI.DLL", used,
-                                 (folder / kOutputFileName).string()};
-    if (!platform::InstallPrinter(kDefaultPrinterName, setup)) {
-        *error = "cannot install the printer in " + folder.string();
+    if (!InstallPrinterWithDriver(kDefaultPrinterName, used, folder / kOutputFileName, error))
         return std::nullopt;
-    }
     return used;
+}
+
+bool InstallPrinterWithDriver(const std::u16string& name, const std::filesystem::path& dataFile,
+                              const std::filesystem::path& output, std::string* error) {
+    const platform::PrinterSetup setup{LibraryFolder() / "QLPRGI.DLL", dataFile, output.string()};
+    if (!platform::InstallPrinter(name, setup)) {
+        *error = "cannot install the printer in " + platform::PrinterFolder(name).string();
+        return false;
+    }
+    return true;
 }
 
 const DeviceInstance* InstanceOf(DHPDEV pdev) {

@@ -27,6 +27,12 @@ const std::string& EmbeddedDataFile();
 std::optional<std::filesystem::path> SetUpDefaultPrinter(
     const std::optional<std::filesystem::path>& dataFile, std::string* error);
 
+// Installs (or updates) the printer `name` with the QLPRGI.DLL beside
+// qlpr, the data file `dataFile` and the job output `output`. False with
+// `error` set on failure.
+bool InstallPrinterWithDriver(const std::u16string& name, const std::filesystem::path& dataFile,
+                              const std::filesystem::path& output, std::string* error);
+
 // The default printer's job output: a file in its folder.
 std::filesystem::path DefaultOutputFile();
 
