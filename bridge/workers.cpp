@@ -21,23 +21,12 @@ const BridgeModel kBridgeModels[3] = {
 namespace {
 
 // Copies the path of the interface at `index` into `path`; false when there
-// is none or its detail cannot be read.
+// is none, its detail cannot be read, or it does not fit.
 bool InterfacePathAt(HDEVINFO set, DWORD index, char (&path)[kDevicePathBuffer]) {
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof data;
-    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_USBPRINT, index, &data))
-        return false;
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
-    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
-    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(required));
-    if (detail == nullptr) return false;
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    const bool read =
-        SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr);
-    if (read) std::snprintf(path, sizeof path, "%s", detail->DevicePath);
-    std::free(detail);
-    return read;
+    std::string read;
+    if (!platform::ReadInterfacePath(set, index, read)) return false;
+    std::snprintf(path, sizeof path, "%s", read.c_str());
+    return true;
 }
 
 // The first present printer interface path that `matches` accepts, copied

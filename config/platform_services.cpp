@@ -35,26 +35,6 @@ class PlatformDevice final : public OpenedDevice {
     HANDLE handle_;
 };
 
-// The interface path at `index` (ANSI, as the enumeration gives it), or
-// nothing when there is none or its detail cannot be read.
-bool InterfacePathAt(HDEVINFO set, DWORD index, std::string& path) {
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof data;
-    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_USBPRINT, index, &data))
-        return false;
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
-    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
-    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(required));
-    if (detail == nullptr) return false;
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    const bool read =
-        SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr);
-    if (read) path.assign(detail->DevicePath, strnlen(detail->DevicePath, kMaxText));
-    std::free(detail);
-    return read;
-}
-
 std::u16string WideOfAnsi(const std::string& text) {
     std::u16string wide(text.size() + 1, u'\0');
     const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(),
@@ -119,8 +99,9 @@ std::vector<std::u16string> PlatformPrinterInterfaces::PrinterInterfacePaths() {
                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) return paths;
     std::string path;
-    for (DWORD index = 0; InterfacePathAt(set, index, path); ++index)
-        paths.push_back(WideOfAnsi(path));
+    // Paths are kept in 260-character buffers.
+    for (DWORD index = 0; platform::ReadInterfacePath(set, index, path); ++index)
+        paths.push_back(WideOfAnsi(path.substr(0, kMaxText)));
     SetupDiDestroyDeviceInfoList(set);
     return paths;
 }

@@ -23,6 +23,7 @@
 
 #include "platform/device_folder.h"
 #include "platform/internal.h"
+#include "platform/usb_paths.h"
 
 namespace platform {
 namespace {
@@ -64,16 +65,6 @@ std::string Lower(const char* text) {
     std::string lower = text != nullptr ? text : "";
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lower;
-}
-
-// The instance part of a path: letters, digits, '.', '-' and '_' only, so
-// that it never holds the path's '#' separator.
-std::string InstanceId(const char* serial, const char* position) {
-    std::string id = serial != nullptr && serial[0] != 0 ? serial : (position ? position : "0");
-    for (char& c : id)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_')
-            c = '_';
-    return id;
 }
 
 std::vector<DeviceInterface> ScanUdev(udev* context) {
@@ -294,3 +285,22 @@ QLPR_EXPORT BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
 }
 
 }  // extern "C"
+
+bool platform::ReadInterfacePath(HDEVINFO set, DWORD index, std::string& path) {
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_USBPRINT, index, &data))
+        return false;
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
+    std::vector<char> buffer(required);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, nullptr))
+        return false;
+    path.assign(detail->DevicePath,
+                strnlen(detail->DevicePath,
+                        required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath)));
+    return true;
+}

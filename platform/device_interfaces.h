@@ -89,4 +89,10 @@ std::vector<DeviceInterface> PresentPrinterInterfaces();
 // The node a present interface path opens as, or empty.
 std::string InterfaceNode(std::string_view path);
 
+// The device path of the interface at `index` of a set of printer
+// interfaces, read as callers of the interface functions read it (the
+// detail's size asked first, then a buffer of that size); false when there
+// is no such interface or its detail cannot be read.
+QLPR_EXPORT bool ReadInterfacePath(HDEVINFO set, DWORD index, std::string& path);
+
 }  // namespace platform

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/device_folder.h"
+#include "platform/usb_paths.h"
 
 namespace platform {
 namespace {
@@ -25,16 +26,6 @@ constexpr std::size_t kInotifyBuffer = 4096;
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
-}
-
-// The instance part of a path: letters, digits, '.', '-' and '_' only, so
-// that it never holds the path's '#' separator.
-std::string InstanceId(const char* serial, const char* position) {
-    std::string id = serial != nullptr && serial[0] != 0 ? serial : (position ? position : "0");
-    for (char& c : id)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_')
-            c = '_';
-    return id;
 }
 
 // "VID_vvvv&PID_pppp" from the PRODUCT property ("vendor/product/release"

@@ -8,8 +8,6 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +23,7 @@
 #include "bridge/explorer_check.h"
 #include "bridge/service_log.h"
 #include "bridge/supervisor.h"
+#include "notifying_service.h"
 #include "platform/pty_test_util.h"
 #include "platform/windows.h"
 #include "test_support.h"
@@ -146,36 +145,20 @@ TEST_F(ServiceTest, CommandLineInstallsUninstallsAndRuns) {
 // The service under systemd's protocol: the test is the manager, with a
 // notification socket and SIGTERM as the stop.
 TEST_F(ServiceTest, RunsUnderSystemdNoticesAndStopsOnSigterm) {
-    const fs::path socketPath = logs_.path() / "notify";
-    const int notices = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(notices, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    timeval limit{10, 0};
-    setsockopt(notices, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    const auto receive = [&] {
-        char notice[256] = {};
-        return recv(notices, notice, sizeof notice - 1, 0) > 0 ? std::string(notice) : "";
-    };
-
-    setenv("NOTIFY_SOCKET", socketPath.c_str(), 1);
-    const pid_t service = Spawn(Tamsel(), {});
-    unsetenv("NOTIFY_SOCKET");
-    ASSERT_GT(service, 0);
-    EXPECT_EQ(receive(), "STATUS=Starting");
-    EXPECT_EQ(receive(), "READY=1\nSTATUS=Running");
+    testsupport::NotifyingService service(Tamsel(), {});
+    ASSERT_GT(service.Pid(), 0);
+    EXPECT_EQ(service.Notice(), "STATUS=Starting");
+    EXPECT_EQ(service.Notice(), "READY=1\nSTATUS=Running");
     // The workers are searching when the stop comes.
     for (int tries = 0;
          tries < 200 && ReadFile(Log()).find("Low Cost thread start ") == std::string::npos;
          ++tries)
         std::this_thread::sleep_for(10ms);
-    kill(service, SIGTERM);
+    service.Terminate();
     // From the handler, then from the service once its workers ended.
-    EXPECT_EQ(receive(), "STOPPING=1\nSTATUS=Stopping");
-    EXPECT_EQ(receive(), "STOPPING=1\nSTATUS=Stopping");
-    EXPECT_EQ(ExitStatus(service), 0);
-    close(notices);
+    EXPECT_EQ(service.Notice(), "STOPPING=1\nSTATUS=Stopping");
+    EXPECT_EQ(service.Notice(), "STOPPING=1\nSTATUS=Stopping");
+    EXPECT_EQ(service.Wait(), 0);
 
     const std::string log = ReadFile(Log());
     for (const char* line :

@@ -7,11 +7,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,11 +25,10 @@
 #include <thread>
 #include <vector>
 
+#include "notifying_service.h"
 #include "platform/pty_test_util.h"
 #include "platform/windows.h"
 #include "test_support.h"
-
-extern char** environ;
 
 namespace {
 
@@ -43,7 +37,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUserPort = "ZELA0";  // the Global pair's user-side end
-constexpr const char* kServicePort = "COMGLOBAL";
 constexpr std::size_t kIoChunk = 65536;
 // A test fails when nothing moves for this long.
 constexpr auto kStallLimit = 20s;
@@ -320,43 +313,15 @@ class Client {
     std::thread reader_;
 };
 
-// The pair daemon as a child process in the test's device folder; ready
-// once the Global pair's two ends are there.
-class PairDaemon {
-  public:
-    explicit PairDaemon(const fs::path& folder) {
-        const std::string program = (testsupport::BinDir() / "qlpr-pairs").string();
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-        if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
-        const auto end = Clock::now() + 5s;
-        while (pid_ > 0 && Clock::now() < end && !ready_) {
-            ready_ = fs::is_symlink(folder / kUserPort) && fs::is_symlink(folder / kServicePort);
-            std::this_thread::sleep_for(5ms);
-        }
-    }
-    ~PairDaemon() { Stop(); }
-    bool Ready() const { return ready_; }
-    void Stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    bool ready_ = false;
-};
-
 class Soak : public ::testing::Test {
   protected:
     void SetUp() override {
-        daemon_ = std::make_unique<PairDaemon>(ports_.path());
-        ASSERT_TRUE(daemon_->Ready());
+        daemon_ = std::make_unique<testsupport::NotifyingService>(
+            testsupport::BinDir() / "qlpr-pairs", std::vector<std::string>{});
+        ASSERT_TRUE(daemon_->AwaitReady()) << "the pair daemon did not start";
     }
     void TearDown() override {
-        if (service_ > 0) StopBridge();
+        if (service_) StopBridge();
         daemon_.reset();
     }
 
@@ -364,35 +329,17 @@ class Soak : public ::testing::Test {
     // (the test holds its notification socket and stops it with SIGTERM),
     // logging to a file in which the test counts the Global worker's ends.
     void StartBridge() {
-        const fs::path notify = logs_.path() / "notify";
-        const int notices = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, notify.c_str(), sizeof address.sun_path - 1);
-        bind(notices, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        timeval limit{10, 0};
-        setsockopt(notices, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        setenv("NOTIFY_SOCKET", notify.c_str(), 1);
         setenv("QLPR_SERVICE_LOG", (logs_.path() / "service.log").c_str(), 1);
-        const std::string program = (testsupport::BinDir() / "Tamsel").string();
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-        if (posix_spawn(&service_, program.c_str(), nullptr, nullptr, argv, environ) != 0)
-            service_ = -1;
-        unsetenv("NOTIFY_SOCKET");
+        service_ = std::make_unique<testsupport::NotifyingService>(testsupport::BinDir() / "Tamsel",
+                                                                   std::vector<std::string>{});
         unsetenv("QLPR_SERVICE_LOG");
-        char notice[128] = {};
-        while (service_ > 0 && recv(notices, notice, sizeof notice - 1, 0) > 0 &&
-               std::strncmp(notice, "READY=1", 7) != 0) {
-        }
-        close(notices);
-        ASSERT_EQ(std::strncmp(notice, "READY=1", 7), 0) << "the service did not start";
+        ASSERT_TRUE(service_->AwaitReady()) << "the service did not start";
     }
     // The time from the stop request to the service's end.
     Clock::duration StopBridge() {
         const auto stopAt = Clock::now();
-        kill(service_, SIGTERM);
-        waitpid(service_, nullptr, 0);
-        service_ = -1;
+        service_->Stop();
+        service_.reset();
         return Clock::now() - stopAt;
     }
     // Global worker runs that ended while the service ran.
@@ -427,8 +374,8 @@ class Soak : public ::testing::Test {
     ptytest::ScopedFolderVariable sources_{"QLPR_DEVICE_SOURCE"};
     ptytest::ScopedFolderVariable ports_{"QLPR_DEVICE_DIR"};
     ptytest::ScopedFolderVariable logs_{"QLPR_TEST_LOG_DIR"};
-    std::unique_ptr<PairDaemon> daemon_;
-    pid_t service_ = -1;
+    std::unique_ptr<testsupport::NotifyingService> daemon_;
+    std::unique_ptr<testsupport::NotifyingService> service_;
     std::uint64_t logRead_ = 0;
     int workerEnds_ = 0;
 };

@@ -3,8 +3,6 @@
 // the tool's platform services (devices, printers, programs, registry),
 // and the pointer and keyboard through the X server.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <wx/combobox.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
@@ -17,6 +15,7 @@
 #include "config/ui/dialogs.h"
 #include "config/ui/wx_text.h"
 #include "config_ui/wx_test_support.h"
+#include "notifying_service.h"
 #include "platform/pty_test_util.h"
 #include "test_support.h"
 
@@ -30,40 +29,6 @@ std::string ReadFile(const fs::path& path) {
     std::stringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
-}
-
-pid_t Spawn(const fs::path& program) {
-    const std::string path = program.string();
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    pid_t pid = -1;
-    return posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) == 0 ? pid : -1;
-}
-
-void Stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-}
-
-// The bridge service started as systemd starts it; running once ready.
-pid_t StartService(const fs::path& folder) {
-    const fs::path socketPath = folder / "notify";
-    const int notices = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    bind(notices, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    timeval limit{10, 0};
-    setsockopt(notices, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setenv("NOTIFY_SOCKET", socketPath.c_str(), 1);
-    const pid_t service = Spawn(testsupport::BinDir() / "Tamsel");
-    unsetenv("NOTIFY_SOCKET");
-    char notice[128] = {};
-    while (service > 0 && recv(notices, notice, sizeof notice - 1, 0) > 0 &&
-           std::strncmp(notice, "READY=1", 7) != 0) {
-    }
-    close(notices);
-    return std::strncmp(notice, "READY=1", 7) == 0 ? service : -1;
 }
 
 // Lets the toolkit take in what the X server reported.
@@ -97,15 +62,17 @@ class ToolEndToEnd : public ::testing::Test {
                       tool_.path() / "TestPrint.prn");
         previousFolder_ = fs::current_path();
         fs::current_path(tool_.path());
-        pairs_ = Spawn(testsupport::BinDir() / "qlpr-pairs");
-        ASSERT_TRUE(PumpUntil([&] { return fs::is_symlink(ports_.path() / "COMGLOBAL"); }));
-        service_ = StartService(state_.path());
-        ASSERT_GT(service_, 0) << "the bridge service did not start";
+        pairs_ = std::make_unique<testsupport::NotifyingService>(
+            testsupport::BinDir() / "qlpr-pairs", std::vector<std::string>{});
+        ASSERT_TRUE(pairs_->AwaitReady()) << "the pair daemon did not start";
+        service_ = std::make_unique<testsupport::NotifyingService>(testsupport::BinDir() / "Tamsel",
+                                                                   std::vector<std::string>{});
+        ASSERT_TRUE(service_->AwaitReady()) << "the bridge service did not start";
         fs::create_symlink(printer_.SlavePath(), sources_.path() / kPrinterEntry);
     }
     void TearDown() override {
-        Stop(service_);
-        Stop(pairs_);
+        service_.reset();
+        pairs_.reset();
         if (!previousFolder_.empty()) fs::current_path(previousFolder_);
     }
     bool Port(const char* name) const { return fs::is_symlink(ports_.path() / name); }
@@ -116,11 +83,10 @@ class ToolEndToEnd : public ::testing::Test {
     ptytest::ScopedFolderVariable sources_{"QLPR_DEVICE_SOURCE"};
     ptytest::ScopedFolderVariable root_{"QLPR_ROOT"};
     ptytest::ScopedFolderVariable tool_{"QLPR_TEST_TOOL_DIR"};
-    ptytest::ScopedFolderVariable state_{"QLPR_TEST_STATE_DIR"};
     ptytest::Line printer_;
     fs::path previousFolder_;
-    pid_t pairs_ = -1;
-    pid_t service_ = -1;
+    std::unique_ptr<testsupport::NotifyingService> pairs_;
+    std::unique_ptr<testsupport::NotifyingService> service_;
 };
 
 TEST_F(ToolEndToEnd, AssignsPrintsTheTestPageThroughTheBridgeAndDeletes) {

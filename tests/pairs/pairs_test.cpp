@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "notifying_service.h"
 #include "platform/pty_test_util.h"
 #include "platform/windows.h"
 #include "test_support.h"
@@ -59,42 +60,21 @@ bool HasGroup(const char* name) {
 // service manager's readiness notice.
 class Daemon {
   public:
-    explicit Daemon(const fs::path& stateFile) {
-        const fs::path notify = fs::path(std::getenv("QLPR_DEVICE_DIR")).parent_path() /
-                                ("qlpr-notify-" + std::to_string(getpid()));
-        unlink(notify.c_str());
-        const int listen = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, notify.c_str(), sizeof address.sun_path - 1);
-        bind(listen, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        timeval limit{10, 0};
-        setsockopt(listen, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        setenv("NOTIFY_SOCKET", notify.c_str(), 1);
-        std::vector<std::string> arguments{"--state", stateFile.string()};
-        if (HasGroup("lp")) arguments.insert(arguments.end(), {"--group", "lp"});
-        pid_ = Spawn(testsupport::BinDir() / "qlpr-pairs", arguments);
-        unsetenv("NOTIFY_SOCKET");
-        char notice[64] = {};
-        const ssize_t got = recv(listen, notice, sizeof notice - 1, 0);
-        ready_ = got > 0 && std::string(notice) == "READY=1";
-        close(listen);
-        unlink(notify.c_str());
-    }
-    ~Daemon() {
-        if (pid_ > 0) Stop();
-    }
+    explicit Daemon(const fs::path& stateFile)
+        : service_(testsupport::BinDir() / "qlpr-pairs", Arguments(stateFile)),
+          ready_(service_.Notice() == "READY=1") {}
     bool Ready() const { return ready_; }
-    int Stop() {
-        kill(pid_, SIGTERM);
-        const int status = ExitStatus(pid_);
-        pid_ = -1;
-        return status;
-    }
+    int Stop() { return service_.Stop(); }
 
   private:
-    pid_t pid_ = -1;
-    bool ready_ = false;
+    static std::vector<std::string> Arguments(const fs::path& stateFile) {
+        std::vector<std::string> arguments{"--state", stateFile.string()};
+        if (HasGroup("lp")) arguments.insert(arguments.end(), {"--group", "lp"});
+        return arguments;
+    }
+
+    testsupport::NotifyingService service_;
+    bool ready_;
 };
 
 class PairsTest : public ::testing::Test {
