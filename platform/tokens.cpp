@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/internal.h"
-#include "platform/process_object.h"
 #include "platform/process_list.h"
+#include "platform/process_object.h"
 
 namespace platform {
 namespace {
@@ -27,9 +27,6 @@ class Token final : public HandleObject {
     uid_t user_;
     DWORD access_;
 };
-
-// The impersonated user of this thread, if any.
-thread_local std::optional<uid_t> tImpersonated;
 
 constexpr SID_IDENTIFIER_AUTHORITY kUnixUserAuthority = {{0, 0, 0, 0, 0, 22}};
 
@@ -134,14 +131,11 @@ QLPR_EXPORT BOOL WINAPI DuplicateToken(HANDLE token, SECURITY_IMPERSONATION_LEVE
 
 QLPR_EXPORT BOOL WINAPI ImpersonateLoggedOnUser(HANDLE token) {
     using namespace platform;
-    auto opened = LookupHandleAs<Token>(token);
-    if (!opened) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    tImpersonated = opened->User();
+    if (!LookupHandleAs<Token>(token)) return Fail(ERROR_INVALID_HANDLE, FALSE);
     return TRUE;
 }
 
 QLPR_EXPORT BOOL WINAPI RevertToSelf() {
-    platform::tImpersonated.reset();
     return TRUE;
 }
 

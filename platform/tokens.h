@@ -4,10 +4,10 @@
 // A token carries the user id of the process it was opened from; its user
 // is a SID of the form S-1-22-1-<uid> (the usual mapping of Unix users),
 // whose account name is the user's login name and whose domain is the host
-// name. Impersonation is kept per thread and ends with RevertToSelf; it
-// does not change the thread's credentials for the file system, since a
-// thread's credentials cannot be switched alone without breaking the C
-// library's assumption that all threads share them.
+// name. Impersonation checks its token and changes nothing else: a thread's
+// credentials cannot be switched alone without breaking the C library's
+// assumption that all threads share them, so the thread goes on acting as
+// the process's user, and RevertToSelf has nothing to undo.
 #pragma once
 
 #include "platform/types.h"
