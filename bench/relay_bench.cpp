@@ -39,6 +39,7 @@
 
 #include "bridge/service_log.h"
 #include "bridge/workers.h"
+#include "bridge_support.h"
 #include "platform/pty_test_util.h"
 #include "platform/windows.h"
 
@@ -54,14 +55,7 @@ double Milliseconds(Clock::duration elapsed) {
     return std::chrono::duration<double, std::milli>(elapsed).count();
 }
 
-std::chrono::microseconds ProcessCpuTime() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto time = [](const timeval& t) {
-        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
-    };
-    return time(usage.ru_utime) + time(usage.ru_stime);
-}
+using bridgetest::ProcessCpuTime;
 
 // User and system clock ticks a process has used so far.
 long ProcessTicks(pid_t pid) {
@@ -137,7 +131,7 @@ class Rig {
         client_ = open((ports_.path() / "ZELA0").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         fs::create_symlink(
             printer_.SlavePath(),
-            sources_.path() / "usb#vid_d1c7&pid_0a31#BENCH#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}");
+            sources_.path() / bridgetest::InterfaceName("vid_d1c7&pid_0a31", "BENCH"));
         reader_ = std::thread([this] { Read(); });
         ready_ = client_ >= 0;
     }

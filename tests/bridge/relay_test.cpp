@@ -22,6 +22,7 @@
 
 #include "bridge/service_log.h"
 #include "bridge/workers.h"
+#include "bridge_support.h"
 #include "platform/pty_test_util.h"
 #include "platform/windows.h"
 
@@ -29,21 +30,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kInterfaceClass = "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 const BridgeModel& kGlobal = kBridgeModels[1];
 
-std::string InterfaceName(const std::string& ids, const std::string& serial) {
-    return "usb#" + ids + "#" + serial + kInterfaceClass;
-}
-
-std::chrono::microseconds ProcessCpuTime() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto time = [](const timeval& t) {
-        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
-    };
-    return time(usage.ru_utime) + time(usage.ru_stime);
-}
+using bridgetest::InterfaceName;
+using bridgetest::ProcessCpuTime;
 
 // Bytes waiting at the fake printer's end of its line.
 int Queued(const ptytest::Line& line) {

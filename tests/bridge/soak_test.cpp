@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge_support.h"
 #include "notifying_service.h"
 #include "platform/pty_test_util.h"
 #include "platform/windows.h"
@@ -192,8 +193,7 @@ class Printer {
   public:
     Printer(const fs::path& sources, const std::string& serial, Reception& reception,
             const Replies& replies)
-        : link_(sources /
-                ("usb#vid_d1c7&pid_0a31#" + serial + "#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}")),
+        : link_(sources / bridgetest::InterfaceName("vid_d1c7&pid_0a31", serial)),
           reception_(reception),
           replies_(replies) {
         fcntl(line_.Master(), F_SETFL, fcntl(line_.Master(), F_GETFL) | O_NONBLOCK);
