@@ -11,6 +11,10 @@ packages=(
     libudev-dev libsystemd-dev systemd
     libwxgtk3.2-dev libx11-dev xvfb
     libpappl-dev cups-ipp-utils
+    # qlpr-ipp behind a real CUPS: a driverless queue turns a PDF into raster
+    # through cups-filters and ghostscript (whose ps2pdf also makes the test's
+    # PDF); Chromium screenshots the web interface.
+    cups cups-client cups-filters ghostscript chromium
     fonts-dejavu-core hyperfine
 )
 

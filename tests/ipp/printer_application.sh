@@ -16,67 +16,11 @@ if ! command -v ipptool >/dev/null; then
     exit 77
 fi
 
-work=$(mktemp -d)
-# The program's local socket is named after it: a name of this run's own
-# keeps concurrent runs apart.
-program="$work/qlpr-ipp-test-$$"
-server=""
-cleanup() {
-    if [ -n "$server" ] && kill -0 "$server" 2>/dev/null; then
-        kill -TERM "$server"
-        for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$server" 2>/dev/null || true
-    fi
-    # Run as root, the server's local socket is in /run, and stays there.
-    rm -f "/run/${program##*/}.sock"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAILED: $*" >&2
-    [ -n "${log:-}" ] && [ -f "$log" ] && tail -40 "$log" >&2
-    exit 1
-}
+# shellcheck source=app_server.sh
+. "$here/app_server.sh"
+app_prepare "$app"
+trap app_cleanup EXIT
 
-ln -s "$app" "$program"
-export TMPDIR=$work HOME=$work XDG_STATE_HOME=$work/state-home QLPR_IPP_STATE=$work/state
-
-port_is_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-for _ in $(seq 20); do
-    port=$((20000 + RANDOM % 40000))
-    port_is_free "$port" && break
-done
-# Ready once its log says it listens on its port and on the local socket
-# the sub-commands use (a sub-command that finds no server starts one).
-starts=0
-start_server() {
-    starts=$((starts + 1))
-    log="$work/server-$starts.log"
-    "$program" server -o server-port="$port" -o log-file="$log" -o log-level=info &
-    server=$!
-    for _ in $(seq 100); do
-        if grep -q "Listening for connections on 'localhost:$port'" "$log" 2>/dev/null &&
-            grep -q "Listening for connections on '/" "$log"; then
-            return 0
-        fi
-        kill -0 "$server" 2>/dev/null || fail "the server did not start"
-        sleep 0.1
-    done
-    fail "the server does not listen on port $port"
-}
-# As the service manager stops it.
-stop_server() {
-    kill -TERM "$server"
-    for _ in $(seq 300); do
-        if ! kill -0 "$server" 2>/dev/null; then
-            # A sanitizer's findings make the status non-zero.
-            wait "$server" || fail "the server ended with status $?"
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "the server did not stop"
-}
 start_server
 
 mkdir -p "$work/conformance" "$work/receipts"
