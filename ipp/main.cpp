@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ipp/device_list.h"
 #include "ipp/drivers.h"
 #include "ipp/printing.h"
 #include "tools/printer_setup.h"
@@ -205,6 +206,7 @@ int Run(int argc, char* argv[]) {
     application.drivers.AddEmbedded(kEmbeddedModel, EmbeddedDataFile(),
                                     application.state.Drivers());
 
+    if (int status = 0; ListDevicesWithoutDnsSd(own.rest, &status)) return status;
     return papplMainloop(static_cast<int>(own.rest.size() - 1), own.rest.data(), QLPR_IPP_VERSION,
                          kFooterHtml, application.drivers.count(), application.drivers.table(),
                          DriverForDevice, FillDriverData, nullptr, nullptr, CreateSystem, nullptr,
