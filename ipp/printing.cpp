@@ -1,14 +1,18 @@
 #include "ipp/printing.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/winddi.h"
@@ -36,6 +40,54 @@ std::filesystem::path& JobFolder() {
 std::mutex& RenderingLock() {
     static std::mutex lock;
     return lock;
+}
+
+// PAPPL 1.3 starts the job it finds waiting in a thread of its own and
+// marks it as printing only once that thread runs: a job submitted in that
+// moment has the same job started again, or another one on the same
+// printer. So each printer's jobs take turns here, and a job that already
+// had its turn prints nothing the second time.
+class PrinterTurns {
+  public:
+    struct Turn {
+        std::unique_lock<std::mutex> hold;
+        bool repeated = false;  // the job was started before
+    };
+
+    // Whichever of a job's starts has its turn first prints it.
+    Turn Take(pappl_job_t* job) {
+        const int printer = papplPrinterGetID(papplJobGetPrinter(job));
+        std::mutex* turn = nullptr;
+        {
+            const std::lock_guard<std::mutex> guard(lock_);
+            std::unique_ptr<std::mutex>& slot = turns_[printer];
+            if (!slot) slot = std::make_unique<std::mutex>();
+            turn = slot.get();
+        }
+        std::unique_lock<std::mutex> hold(*turn);
+        const std::lock_guard<std::mutex> guard(lock_);
+        const bool repeated = !started_.insert({printer, papplJobGetID(job)}).second;
+        // A job started twice is started again within moments: the oldest
+        // entries can go.
+        if (started_.size() > kRemembered) started_.erase(started_.begin());
+        return Turn{std::move(hold), repeated};
+    }
+
+  private:
+    static constexpr std::size_t kRemembered = 4096;
+    std::mutex lock_;
+    std::map<int, std::unique_ptr<std::mutex>> turns_;
+    std::set<std::pair<int, int>> started_;  // printer and job ids
+};
+
+PrinterTurns::Turn TakeTurn(pappl_job_t* job) {
+    static PrinterTurns turns;
+    return turns.Take(job);
+}
+
+bool SkipRepeat(pappl_job_t* job) {
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "the job was started twice: it prints once");
+    return true;
 }
 
 const ModelData* ModelOf(pappl_job_t* job) {
@@ -115,7 +167,12 @@ bool PrintAndSend(pappl_job_t* job, pappl_device_t* device, const ModelData& mod
     std::filesystem::remove(output, ignored);
     if (!printed) return Fail(job, error);
     if (!stream) return Fail(job, "cannot read the job back from " + output.string());
-    return SendToDevice(job, device, *stream);
+    const bool sent = SendToDevice(job, device, *stream);
+    stream.reset();
+    // Every job runs on a thread of its own, whose allocator arena keeps
+    // the page images' memory after the job: it goes back to the system.
+    malloc_trim(0);
+    return sent;
 }
 
 // A raster page as it comes in, cropped to the paper's printable columns
@@ -131,6 +188,7 @@ struct RasterPage {
 };
 
 struct RasterJob {
+    PrinterTurns::Turn turn;
     const ModelData* model = nullptr;
     int announcedPages = 0;  // the pages the document says it has, 0 unknown
     std::vector<PageContent> pages;
@@ -193,6 +251,7 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     state->model = ModelOf(job);
     if (state->model == nullptr) return Fail(job, "the printer has no model data");
     state->announcedPages = papplJobGetImpressions(job);
+    state->turn = TakeTurn(job);
     papplJobSetData(job, state.release());
     return true;
 }
@@ -279,6 +338,7 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     if (state == nullptr) return false;
     // A job canceled or failed midway prints none of its pages.
     if (papplJobIsCanceled(job) || papplJobGetState(job) != IPP_JSTATE_PROCESSING) return true;
+    if (state->turn.repeated) return SkipRepeat(job);
     // A document that names its page count and ends before the last page.
     const auto announced = static_cast<std::size_t>(std::max(state->announcedPages, 0));
     if (announced > state->pages.size())
@@ -290,6 +350,8 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 }
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    const PrinterTurns::Turn turn = TakeTurn(job);
+    if (turn.repeated) return SkipRepeat(job);
     const char* file = papplJobGetFilename(job);
     const int fd = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) return Fail(job, std::string("cannot read the document ") + (file ? file : ""));
@@ -311,6 +373,8 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 }
 
 bool PrintImageFile(pappl_job_t* job, pappl_device_t* device, void*) {
+    const PrinterTurns::Turn turn = TakeTurn(job);
+    if (turn.repeated) return SkipRepeat(job);
     const ModelData* model = ModelOf(job);
     if (model == nullptr) return Fail(job, "the printer has no model data");
     std::string error;
