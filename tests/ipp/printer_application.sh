@@ -318,6 +318,7 @@ mkdir -p "$work/mount/gone"
 rm -r "$work/mount"
 sleep 2  # the printer's state is read again after a second
 [[ $(printer_reasons gone) == *offline* ]] || fail "a printer without its folder is not offline"
+web_page /gone | grep -qi "jobs, offline" || fail "the web page does not show the printer offline"
 ipptool -tq -f "$examples/ramp.png" -d format=image/png -d job=waiting "$base/gone" \
     "$here/print-document.test" &
 waiting=$!
@@ -330,3 +331,4 @@ sleep 2
 
 echo "qlpr-ipp: conformance checks passed; PNG, PWG and Apple raster jobs print as qlpr print does"
 echo "qlpr-ipp: raw jobs pass untouched; printer defaults are kept across a restart"
+echo "qlpr-ipp: bad jobs are refused or end with their reasons, and the next job prints whole; unreachable devices show as offline"
