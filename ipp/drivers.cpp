@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ipp/job_options.h"
+#include "ipp/printer_state.h"
 #include "ipp/printing.h"
 #include "ipp/usb_models.h"
 #include "tools/file_io.h"
@@ -111,6 +112,7 @@ bool FillDriverData(pappl_system_t*, const char* driverName, const char*, const 
     data->rwriteline_cb = WriteRasterLine;
     data->rendpage_cb = EndRasterPage;
     data->rendjob_cb = EndRasterJob;
+    data->status_cb = UpdatePrinterState;
     data->format = kNativeFormat;
     std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s %s", kMake,
                   model->name.c_str());

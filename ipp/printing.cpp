@@ -1,19 +1,24 @@
 #include "ipp/printing.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/winddi.h"
 #include "ipp/job_options.h"
 #include "ipp/model_data.h"
+#include "ipp/printer_state.h"
 #include "platform/wide.h"
 #include "tools/file_io.h"
 #include "tools/image_files.h"
@@ -37,15 +42,86 @@ std::mutex& RenderingLock() {
     return lock;
 }
 
+// PAPPL 1.3 starts the job it finds waiting in a thread of its own and
+// marks it as printing only once that thread runs: a job submitted in that
+// moment has the same job started again, or another one on the same
+// printer. So each printer's jobs take turns here, and a job that already
+// had its turn prints nothing the second time.
+class PrinterTurns {
+  public:
+    struct Turn {
+        std::unique_lock<std::mutex> hold;
+        bool repeated = false;  // the job was started before
+    };
+
+    // Whichever of a job's starts has its turn first prints it.
+    Turn Take(pappl_job_t* job) {
+        const int printer = papplPrinterGetID(papplJobGetPrinter(job));
+        std::mutex* turn = nullptr;
+        {
+            const std::lock_guard<std::mutex> guard(lock_);
+            std::unique_ptr<std::mutex>& slot = turns_[printer];
+            if (!slot) slot = std::make_unique<std::mutex>();
+            turn = slot.get();
+        }
+        std::unique_lock<std::mutex> hold(*turn);
+        const std::lock_guard<std::mutex> guard(lock_);
+        const bool repeated = !started_.insert({printer, papplJobGetID(job)}).second;
+        // A job started twice is started again within moments: the oldest
+        // entries can go.
+        if (started_.size() > kRemembered) started_.erase(started_.begin());
+        return Turn{std::move(hold), repeated};
+    }
+
+  private:
+    static constexpr std::size_t kRemembered = 4096;
+    std::mutex lock_;
+    std::map<int, std::unique_ptr<std::mutex>> turns_;
+    std::set<std::pair<int, int>> started_;  // printer and job ids
+};
+
+PrinterTurns::Turn TakeTurn(pappl_job_t* job) {
+    static PrinterTurns turns;
+    return turns.Take(job);
+}
+
+bool SkipRepeat(pappl_job_t* job) {
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "the job was started twice: it prints once");
+    return true;
+}
+
 const ModelData* ModelOf(pappl_job_t* job) {
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
     return static_cast<const ModelData*>(data.extension);
 }
 
-bool Fail(pappl_job_t* job, const std::string& error) {
+// Ends the job as aborted: the error goes to the log and becomes the job's
+// state message, with `reason` among its state reasons.
+bool Fail(pappl_job_t* job, const std::string& error,
+          pappl_jreason_t reason = PAPPL_JREASON_ABORTED_BY_SYSTEM) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
+    papplJobSetMessage(job, "%s", error.c_str());
+    papplJobSetReasons(job, static_cast<pappl_jreason_t>(PAPPL_JREASON_ABORTED_BY_SYSTEM | reason),
+                       PAPPL_JREASON_NONE);
     return false;
+}
+
+bool FailDocument(pappl_job_t* job, const std::string& error) {
+    return Fail(job, error, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+}
+
+// The printer did not take the job: it shows as offline until a job
+// reaches it again.
+bool FailDevice(pappl_job_t* job) {
+    MarkOffline(papplJobGetPrinter(job));
+    return Fail(job, "the printer does not take the job (its device cannot be written)");
+}
+
+bool Sent(pappl_job_t* job, pappl_device_t* device) {
+    papplDeviceFlush(device);
+    MarkOnline(papplJobGetPrinter(job));
+    return true;
 }
 
 bool SendToDevice(pappl_job_t* job, pappl_device_t* device,
@@ -54,10 +130,9 @@ bool SendToDevice(pappl_job_t* job, pappl_device_t* device,
     for (std::size_t at = 0; at < bytes.size(); at += kChunk) {
         const std::size_t count = std::min(kChunk, bytes.size() - at);
         if (papplDeviceWrite(device, bytes.data() + at, count) != static_cast<ssize_t>(count))
-            return Fail(job, "cannot write the job to the printer");
+            return FailDevice(job);
     }
-    papplDeviceFlush(device);
-    return true;
+    return Sent(job, device);
 }
 
 // Prints the pages through qlpr print's path for the job's printer and
@@ -92,7 +167,12 @@ bool PrintAndSend(pappl_job_t* job, pappl_device_t* device, const ModelData& mod
     std::filesystem::remove(output, ignored);
     if (!printed) return Fail(job, error);
     if (!stream) return Fail(job, "cannot read the job back from " + output.string());
-    return SendToDevice(job, device, *stream);
+    const bool sent = SendToDevice(job, device, *stream);
+    stream.reset();
+    // Every job runs on a thread of its own, whose allocator arena keeps
+    // the page images' memory after the job: it goes back to the system.
+    malloc_trim(0);
+    return sent;
 }
 
 // A raster page as it comes in, cropped to the paper's printable columns
@@ -103,10 +183,14 @@ struct RasterPage {
     unsigned bitsPerPixel = 8;
     bool blackIsHigh = false;  // the raster counts ink (black), not light
     int xdpi = 0, ydpi = 0;
+    unsigned lines = 0;  // lines expected from the client
+    unsigned linesReceived = 0;
 };
 
 struct RasterJob {
+    PrinterTurns::Turn turn;
     const ModelData* model = nullptr;
+    int announcedPages = 0;  // the pages the document says it has, 0 unknown
     std::vector<PageContent> pages;
     RasterPage page;
 };
@@ -134,22 +218,25 @@ LONG PrintedRows(const DecodedImage& image) {
 }
 
 // The page, at the model's resolution: a raster drawn at another
-// resolution is scaled to it.
-PageContent PageOf(RasterPage& page, const ModelData& model) {
+// resolution is scaled to it. None when the scaled page would be larger
+// than an image may be (a raster of a few dots per inch).
+std::optional<PageContent> PageOf(RasterPage& page, const ModelData& model) {
     const Resolution& resolution = model.resolutions[model.defaultResolution];
     page.image.height = PrintedRows(page.image);
     page.image.bits.resize(static_cast<std::size_t>(page.image.height) * page.image.stride);
     if (page.image.height == 0) return PageContent{};
     if (page.xdpi == resolution.x && page.ydpi == resolution.y)
         return ImagePage(std::move(page.image), 0);
-    const auto width = static_cast<LONG>(static_cast<long long>(page.image.width) * resolution.x /
-                                         std::max(page.xdpi, 1));
-    const auto height = static_cast<LONG>(static_cast<long long>(page.image.height) * resolution.y /
-                                          std::max(page.ydpi, 1));
+    const long long width =
+        static_cast<long long>(page.image.width) * resolution.x / std::max(page.xdpi, 1);
+    const long long height =
+        static_cast<long long>(page.image.height) * resolution.y / std::max(page.ydpi, 1);
+    if (width > kMaxImageSide || height > kMaxImageSide) return std::nullopt;
     PageContent content;
-    content.bottom = std::max<LONG>(height, 1);
-    content.page.items.push_back(PlaceImage(
-        std::move(page.image), {0, 0, std::max<LONG>(width, 1), std::max<LONG>(height, 1)}));
+    const LONG right = std::max<LONG>(static_cast<LONG>(width), 1);
+    const LONG bottom = std::max<LONG>(static_cast<LONG>(height), 1);
+    content.bottom = bottom;
+    content.page.items.push_back(PlaceImage(std::move(page.image), {0, 0, right, bottom}));
     return content;
 }
 
@@ -163,6 +250,8 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     auto state = std::make_unique<RasterJob>();
     state->model = ModelOf(job);
     if (state->model == nullptr) return Fail(job, "the printer has no model data");
+    state->announcedPages = papplJobGetImpressions(job);
+    state->turn = TakeTurn(job);
     papplJobSetData(job, state.release());
     return true;
 }
@@ -181,8 +270,8 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     page.xdpi = static_cast<int>(header.HWResolution[0]);
     page.ydpi = static_cast<int>(header.HWResolution[1]);
     if ((page.bitsPerPixel != 1 && page.bitsPerPixel != 8) || page.xdpi <= 0 || page.ydpi <= 0)
-        return Fail(job,
-                    "unsupported raster: " + std::to_string(page.bitsPerPixel) + " bits per pixel");
+        return FailDocument(
+            job, "unsupported raster: " + std::to_string(page.bitsPerPixel) + " bits per pixel");
     // The paper's margins (0.1 mm) and printable width (dots at the
     // model's resolution), at the raster's resolution.
     page.sourceLeft = static_cast<unsigned>((paper->marginLeft * page.xdpi + 127) / 254);
@@ -190,13 +279,14 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     const long columns =
         std::min<long>(printable, static_cast<long>(header.cupsWidth) - page.sourceLeft);
     if (columns <= 0 || header.cupsHeight == 0 || header.cupsHeight > kMaxImageSide)
-        return Fail(job, "the raster page does not fit the paper");
+        return FailDocument(job, "the raster page does not fit the paper");
     page.image.width = static_cast<LONG>(columns);
     page.image.height = static_cast<LONG>(header.cupsHeight);
     page.image.format = BMF_8BPP;
     page.image.stride = static_cast<LONG>(PaddedRowBytes(BMF_8BPP, page.image.width));
     page.image.palette = GreyPalette();
     page.image.bits.assign(static_cast<std::size_t>(page.image.stride) * page.image.height, 0xFF);
+    page.lines = header.cupsHeight;
     state->page = std::move(page);
     return true;
 }
@@ -204,6 +294,7 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
                      const unsigned char* line) {
     RasterPage& page = RasterJobOf(job)->page;
+    ++page.linesReceived;
     if (y >= static_cast<unsigned>(page.image.height)) return true;
     BYTE* row = page.image.bits.data() + static_cast<std::size_t>(y) * page.image.stride;
     const unsigned lineBytes = options->header.cupsBytesPerLine;
@@ -226,8 +317,18 @@ bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 
 bool EndRasterPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
     RasterJob* state = RasterJobOf(job);
-    state->pages.push_back(PageOf(state->page, *state->model));
+    RasterPage page = std::move(state->page);
     state->page = RasterPage{};
+    // PAPPL ends a page whose data stops early as if it were whole.
+    if (page.linesReceived < page.lines)
+        return FailDocument(job, "the raster page ends after " +
+                                     std::to_string(page.linesReceived) + " of " +
+                                     std::to_string(page.lines) + " lines");
+    std::optional<PageContent> content = PageOf(page, *state->model);
+    if (!content)
+        return FailDocument(job, "the raster page is too large at " + std::to_string(page.xdpi) +
+                                     "x" + std::to_string(page.ydpi) + " dpi");
+    state->pages.push_back(std::move(*content));
     return true;
 }
 
@@ -237,11 +338,20 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     if (state == nullptr) return false;
     // A job canceled or failed midway prints none of its pages.
     if (papplJobIsCanceled(job) || papplJobGetState(job) != IPP_JSTATE_PROCESSING) return true;
+    if (state->turn.repeated) return SkipRepeat(job);
+    // A document that names its page count and ends before the last page.
+    const auto announced = static_cast<std::size_t>(std::max(state->announcedPages, 0));
+    if (announced > state->pages.size())
+        return FailDocument(job, "the raster document ends after " +
+                                     std::to_string(state->pages.size()) + " of " +
+                                     std::to_string(announced) + " pages");
     if (state->pages.empty()) return true;
     return PrintAndSend(job, device, *state->model, *options, std::move(state->pages), false);
 }
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    const PrinterTurns::Turn turn = TakeTurn(job);
+    if (turn.repeated) return SkipRepeat(job);
     const char* file = papplJobGetFilename(job);
     const int fd = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) return Fail(job, std::string("cannot read the document ") + (file ? file : ""));
@@ -254,22 +364,23 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
         if (count < 0) sent = Fail(job, std::string("cannot read the document ") + file);
         if (count <= 0) break;
         if (papplDeviceWrite(device, chunk.data(), static_cast<std::size_t>(count)) != count) {
-            sent = Fail(job, "cannot write the job to the printer");
+            sent = FailDevice(job);
             break;
         }
     }
     close(fd);
-    if (sent) papplDeviceFlush(device);
-    return sent;
+    return sent && Sent(job, device);
 }
 
 bool PrintImageFile(pappl_job_t* job, pappl_device_t* device, void*) {
+    const PrinterTurns::Turn turn = TakeTurn(job);
+    if (turn.repeated) return SkipRepeat(job);
     const ModelData* model = ModelOf(job);
     if (model == nullptr) return Fail(job, "the printer has no model data");
     std::string error;
     const char* file = papplJobGetFilename(job);
     std::optional<DecodedImage> image = LoadImageFile(file ? file : "", &error);
-    if (!image) return Fail(job, error);
+    if (!image) return FailDocument(job, error);
 
     papplJobSetImpressions(job, 1);
     std::unique_ptr<pappl_pr_options_t, void (*)(pappl_pr_options_t*)> options(
