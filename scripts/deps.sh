@@ -12,6 +12,7 @@ packages=(
     libwxgtk3.2-dev libx11-dev xvfb
     libpappl-dev cups-ipp-utils
     fonts-dejavu-core hyperfine
+    clang libclang-rt-14-dev
 )
 
 missing=()
