@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int id = 1; id <= kKeywordCount; ++id) {
         const auto keyword = static_cast<Keyword>(id);
         for (const ConfigEntry& entry : config->entries(keyword)) {
-            volatile std::size_t sink =
-                entry.name.size() + static_cast<std::size_t>(entry.field[0]);
+            volatile std::size_t sink = entry.name.size() + static_cast<std::size_t>(entry.field[0]);
             (void)sink;
         }
         (void)config->defaultEntry(keyword);

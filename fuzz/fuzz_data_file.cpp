@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     if (auto block = CompileDataFile(file)) {
-        if (!PrinterDataObj::FromBlock(std::move(*block)))
-            std::abort();  // the compiler's own block must pass
+        if (!PrinterDataObj::FromBlock(std::move(*block))) std::abort();  // the compiler's own block must pass
     }
     return 0;
 }
