@@ -50,14 +50,14 @@ for name in "${names[@]}"; do
     marker=$dir/.started
     touch "$marker"
     echo "campaign: $name for $seconds s" >&2
+    started=$SECONDS
     "$FUZZ_BUILD/bin/$name" "${arguments[@]}" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$dir/artefacts/" "$dir/corpus" >"$dir/log" 2>&1 || true
     mapfile -t found < <(findings_in "$dir/artefacts" -newer "$marker")
     total_findings=$((total_findings + ${#found[@]}))
     runs=$(statistic "$dir/log" number_of_executed_units)
     rate=$(statistic "$dir/log" average_exec_per_sec)
-    elapsed=$(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$dir/log" | grep -Eo '[0-9]+ second' |
-        grep -Eo '[0-9]+' || echo "$seconds")
+    elapsed=$((SECONDS - started))
     rows+=("$(printf '%-24s %7s %12s %8s %7s %7s %7s %s' "$name" "$elapsed" "$runs" "$rate" \
         "$(status_value "$dir/log" cov)" "$(status_value "$dir/log" ft)" \
         "$(find "$dir/corpus" -type f | wc -l)" "${#found[@]} ${found[*]}")")

@@ -2,7 +2,9 @@
 // compression, PBM/PGM/PPM plain and raw; the reader picks the format by the
 // first bytes). A decoded image must be within the size limits and hold
 // every row its stride and height promise; it is then drawn, scaled and at
-// its own size, into small bands by the engine's services.
+// its own size, into small bands by the engine's services (images of up to
+// kMaxDrawnPixels only: scaling reads every pixel, and the limits allow
+// hundreds of millions).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +17,8 @@
 #include "tools/page_description.h"
 
 namespace {
+
+constexpr std::uint64_t kMaxDrawnPixels = std::uint64_t{1} << 20;
 
 void CheckImage(const qlpr::DecodedImage& image) {
     if (image.width <= 0 || image.height <= 0 || image.width > qlpr::kMaxImageSide ||
@@ -41,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckImage(*image);
 
     const LONG width = image->width, height = image->height;
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxDrawnPixels)
+        return 0;
     // At its own size across the top left of a 1-bit band, then scaled into a
     // 24-bit band over a corner of the image.
     const host::PageItem own = qlpr::PlaceImage(*image, {0, 0, width, height});
