@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr std::uint64_t kMaxDrawnPixels = std::uint64_t{1} << 16;
+constexpr std::uint64_t kMaxDrawnPixels = std::uint64_t{1} << 12;
 
 void CheckImage(const qlpr::DecodedImage& image) {
     if (image.width <= 0 || image.height <= 0 || image.width > qlpr::kMaxImageSide ||
