@@ -18,7 +18,7 @@ namespace {
 
 // Pages bigger than this (both planes) are not filled in: a short stream of
 // feeds can move metres of paper.
-constexpr std::size_t kMaxPageBytes = std::size_t{1} << 20;
+constexpr std::size_t kMaxPageBytes = std::size_t{1} << 18;
 
 void CheckDecoded(const qlpr::DecodedStream& decoded, std::span<const unsigned char> stream,
                   int lineBytes) {
