@@ -16,6 +16,7 @@ packages=(
     # PDF); Chromium screenshots the web interface.
     cups cups-client cups-filters ghostscript chromium
     fonts-dejavu-core hyperfine
+    clang libclang-rt-14-dev
 )
 
 missing=()

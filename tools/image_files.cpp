@@ -121,6 +121,7 @@ class PnmReader {
         return true;
     }
     std::size_t position() const { return pos_; }
+    std::size_t rest() const { return file_.size() - pos_; }
     const BYTE* Take(std::size_t count) {
         if (count > file_.size() - pos_) return nullptr;
         const BYTE* at = file_.data() + pos_;
@@ -674,6 +675,20 @@ namespace {
 
 // The decoders; with `buffer` (holding the file's bytes) the image may take
 // the file's buffer over.
+// Whether the rest of the file can hold the raster of `image` (sized, not
+// allocated): a raw sample takes one or two bytes, a plain one at least a
+// character. A short file is refused before its pixels are allocated, which
+// for a header of a few bytes could be hundreds of megabytes.
+bool RasterFits(const PnmReader& reader, const DecodedImage& image, int kind, int channels,
+                long long maxval) {
+    const auto width = static_cast<std::size_t>(image.width);
+    const auto height = static_cast<std::size_t>(image.height);
+    std::size_t needed = width * height * static_cast<std::size_t>(channels);
+    if (kind == 4) needed = (width + 7) / 8 * height;
+    if ((kind == 5 || kind == 6) && maxval > 255) needed *= 2;
+    return needed <= reader.rest();
+}
+
 std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, host::PixelBytes* buffer,
                                       std::string* error) {
     if (file.size() < 2 || file[0] != 'P' || file[1] < '1' || file[1] > '6') {
@@ -717,6 +732,10 @@ std::optional<DecodedImage> DecodePnm(std::span<const BYTE> file, host::PixelByt
         }
         TakeFileRows(buffer, offset, false, &image);
     } else {
+        if (!RasterFits(reader, image, kind, channels, *maxval)) {
+            *error = "the file ends early";
+            return std::nullopt;
+        }
         if (!Allocate(&image, *width, *height, format, error)) return std::nullopt;
         bool read = false;
         if (kind == 1) {

@@ -52,6 +52,14 @@ constexpr FixedCommand kFixedCommands[] = {
     {{0x0D}, 1, 0, Op::kCarriageReturn, "CR"},
 };
 
+// The bytes that start a command of the table: any other byte is text or
+// unknown, and is read without looking through the table.
+constexpr std::array<bool, 256> kStartsCommand = [] {
+    std::array<bool, 256> starts{};
+    for (const FixedCommand& command : kFixedCommands) starts[command.prefix[0]] = true;
+    return starts;
+}();
+
 constexpr int kFirstSymbol = 65;  // GS k m: 65 UPC-A .. 75 2D symbol
 constexpr int kLastSymbol = 75;
 
@@ -90,18 +98,7 @@ class Decoder {
   private:
     void Step() {
         const std::span<const unsigned char> rest = stream_.subspan(at_);
-        for (const FixedCommand& command : kFixedCommands) {
-            if (StartsWith(rest, command)) {
-                Fixed(rest, command);
-                return;
-            }
-        }
-        for (const FixedCommand& command : kFixedCommands) {
-            if (CutOffPrefix(rest, command)) {
-                Truncated(rest.size() == 1 ? IntroducerName(rest[0]) : command.mnemonic);
-                return;
-            }
-        }
+        if (kStartsCommand[rest[0]] && Command(rest)) return;
         if (Printable(rest[0])) {
             std::size_t run = 1;
             while (run < rest.size() && Printable(rest[run])) ++run;
@@ -109,6 +106,24 @@ class Decoder {
             return;
         }
         Unknown(1);
+    }
+
+    // The command of the table that `rest` starts with, whole or cut off;
+    // false when none.
+    bool Command(std::span<const unsigned char> rest) {
+        for (const FixedCommand& command : kFixedCommands) {
+            if (StartsWith(rest, command)) {
+                Fixed(rest, command);
+                return true;
+            }
+        }
+        for (const FixedCommand& command : kFixedCommands) {
+            if (CutOffPrefix(rest, command)) {
+                Truncated(rest.size() == 1 ? IntroducerName(rest[0]) : command.mnemonic);
+                return true;
+            }
+        }
+        return false;
     }
 
     void Fixed(std::span<const unsigned char> rest, const FixedCommand& command) {

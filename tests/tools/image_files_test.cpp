@@ -103,6 +103,7 @@ TEST(PnmDecoder, RefusesBadFiles) {
         "P1 2 1 0 2\n",            // not a bit
         "P4 65536 1\n",            // too wide
         "P5 60000 60000 255\n",    // too many pixels
+        "P2 60000 4000 255\n0 0",  // far too short for its raster
         "P6 99999999999 1 255\n",  // absurd width
         "P5 1 1 255",              // no blank after the header
         "P7 1 1\n",                // not an any-map
