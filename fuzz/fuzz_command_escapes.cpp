@@ -102,8 +102,9 @@ void SendPage(ExtPdev* pdev, Devmode* mode) {
 // Seeds: the settings block built from the example data file, and the
 // geometry of a 1-bit portrait page, each sent alone and together.
 void WriteSeeds() {
-    PrinterDataObj* config = OpenPrinterDataObj(
-        reinterpret_cast<LPCWSTR>(fuzzsupport::ExampleDataFile().u16string().c_str()));
+    // The printer's copy of the data file: its compiled cache goes beside it.
+    PrinterDataObj* config =
+        OpenPrinterDataObj(reinterpret_cast<LPCWSTR>(fuzzsupport::DataFile().c_str()));
     if (config == nullptr) std::abort();
     std::unique_ptr<PrinterData> settings = DefaultPrinterData(*config);
     // Control strings of the characters the seeds' control item uses.

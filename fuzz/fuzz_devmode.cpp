@@ -7,9 +7,9 @@
 // Input: a selector byte, then the device mode; when the sizes it declares
 // (dmSize plus dmDriverExtra) reach past it, the rest reads as zeros, as
 // the engine hands the driver that many bytes. Enabling a device takes
-// milliseconds, so only a selector of zero enables one; every other input is merged and validated against the printer's
-// configuration, settings and papers directly, the same code the enable
-// runs first.
+// milliseconds, so only a selector of zero enables one; every other input is merged and validated
+// against the printer's configuration, settings and papers directly, the same code the enable runs
+// first.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -80,6 +80,14 @@ const DeviceInstance& Instance(const host::Device& device) {
 
 // Each seed merged alone (selector 1); the default and the custom paper
 // also enabling a device (selector 0).
+// After validation the enable gives source 700 the device mode's own cut and
+// feed masks.
+void TakeCustomMasks(Devmode* devmode) {
+    if (devmode->pub.dmDefaultSource != 700) return;
+    devmode->priv.cutMask = devmode->priv.customCutMask;
+    devmode->priv.feedMask = devmode->priv.customFeedMask;
+}
+
 void WriteSeed(const std::string& name, const Devmode& mode) {
     const bool enable = name == "default" || name == "custom-paper-copies";
     for (BYTE selector : {0, 1}) {
@@ -156,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const DeviceInstance& instance = Instance(*device);
     Devmode again = instance.devmode;
     ValidateDevmode(*f.config, instance.printerData, instance.customPapers, &again);
+    TakeCustomMasks(&again);
     if (std::memcmp(&again, &instance.devmode, sizeof again) != 0) std::abort();
     const GDIINFO& gdi = device->gdiInfo();
     if (gdi.ulHorzRes == 0 || gdi.ulVertRes == 0) std::abort();

@@ -114,9 +114,15 @@ void PointLogAtScratch(PrinterData* settings) {
 
 // The checks on what the driver made of the stored values.
 void CheckReadBack(const PrinterData& settings, const CustomPaperList& papers, const BYTE* table,
-                   DWORD size, const Devmode& devmode) {
+                   DWORD size, const Devmode& devmode, bool enabled) {
     Devmode again = devmode;
     ValidateDevmode(*Setup().config, settings, papers, &again);
+    // After validation an enable gives source 700 the device mode's own cut
+    // and feed masks.
+    if (enabled && again.pub.dmDefaultSource == 700) {
+        again.priv.cutMask = again.priv.customCutMask;
+        again.priv.feedMask = again.priv.customFeedMask;
+    }
     if (std::memcmp(&again, &devmode, sizeof again) != 0) std::abort();
 
     // The first complete pair of the substitution table is found by its name.
@@ -142,7 +148,7 @@ void CheckEnabledDevice() {
     if (!device) return;
     const auto& instance = *reinterpret_cast<const DeviceInstance*>(device->pdev());
     CheckReadBack(instance.printerData, instance.customPapers, instance.fontSubstitutions,
-                  instance.fontSubstitutionsSize, instance.devmode);
+                  instance.fontSubstitutionsSize, instance.devmode, true);
 }
 
 void CheckReadDirectly() {
@@ -157,7 +163,7 @@ void CheckReadDirectly() {
     Devmode devmode{};
     BuildDefaultDevmode(*f.config, *settings, papers,
                         reinterpret_cast<LPCWSTR>(fuzzsupport::kPrinterName), &devmode);
-    CheckReadBack(*settings, papers, table, size, devmode);
+    CheckReadBack(*settings, papers, table, size, devmode, false);
     HeapDestroy(heap);
 }
 
