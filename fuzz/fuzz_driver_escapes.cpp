@@ -212,9 +212,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Send(*device, job->surface(), e);
     }
     if (page) {
+        bool firstBand = true;
         const bool printed = job->PrintPage(
             [&](SURFOBJ* band, POINTL, int) {
-                if (job->bands().size() != 1) return;
+                if (!firstBand) return;
+                firstBand = false;
                 for (const Escape& e : escapes)
                     if (e.inBand) Send(*device, band, e);
             },
