@@ -89,6 +89,7 @@ inline HANDLE Printer() {
 // driver loads and frees its companions with every device and job, and the
 // fuzzer keeps reading the coverage counters of every library it has seen.
 inline void PinLibraries() {
+    ScratchRoot();  // before any library can reach the registry
     for (const char* name : {"QLPRGI.DLL", "QLPRCMND.DLL", "QLPRBRCD.DLL", "QLPRURES.DLL"})
         if (dlopen((BinDir() / name).c_str(), RTLD_NOW | RTLD_NODELETE) == nullptr) std::abort();
 }
