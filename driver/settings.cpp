@@ -720,6 +720,10 @@ void ValidateDevmode(const PrinterDataObj& config, const PrinterData& settings,
     // A rotation sets the rotated bit; none leaves the bit as it came.
     if (priv.rotation != 0) priv.layoutFlags |= kLayoutRotated;
 
+    // A fixed zoom of 0 % would leave the device a page of no pixels: it
+    // reads as no zoom.
+    if (priv.zoom == 0) priv.zoom = 100;
+
     // Event 4 is the end of a page, event 8 the end of the document; source
     // 260 neither cuts nor feeds.
     struct Masks {

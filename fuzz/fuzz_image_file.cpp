@@ -12,7 +12,7 @@
 #include <span>
 #include <string>
 
-#include "fuzz/fuzz_band.h"
+#include "fuzz/band_surface.h"
 #include "tools/image_files.h"
 #include "tools/page_description.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <variant>
 
-#include "fuzz/fuzz_band.h"
+#include "fuzz/band_surface.h"
 #include "tools/page_description.h"
 
 namespace {

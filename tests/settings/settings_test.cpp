@@ -619,6 +619,13 @@ TEST_F(DevmodeTest, ValidationRules) {
     EXPECT_EQ(V(dm.pub.dmICMMethod, dm.priv.deviceFlags & kDeviceReversed2Up, dm.priv.rotation),
               V(2, 0, 90));
 
+    // A zoom of 0 % is no zoom.
+    dm.priv.layoutFlags |= kLayoutFixedZoom;
+    dm.priv.zoom = 0;
+    ValidateDevmode(*config_, *settings_, papers_, &dm);
+    EXPECT_EQ(dm.priv.zoom, 100);
+    dm.priv.layoutFlags &= ~kLayoutFixedZoom;
+
     // A user paper code nobody defined: the default paper.
     dm.priv.sheetPaperCode = 750;
     ValidateDevmode(*config_, *settings_, papers_, &dm);
