@@ -3,6 +3,7 @@
 // Its printers print through the same driver and the same page path as
 // qlpr print. See ipp/README.md.
 
+#include <malloc.h>
 #include <pappl/pappl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -207,6 +208,10 @@ int Run(int argc, char* argv[]) {
                                     application.state.Drivers());
 
     if (int status = 0; ListDevicesWithoutDnsSd(own.rest, &status)) return status;
+    // Every job runs on a thread of its own, and each thread would get an
+    // allocator arena of its own that keeps its pages after the job: two
+    // arenas serve them all, so one job's freed memory serves the next.
+    mallopt(M_ARENA_MAX, 2);
     return papplMainloop(static_cast<int>(own.rest.size() - 1), own.rest.data(), QLPR_IPP_VERSION,
                          kFooterHtml, application.drivers.count(), application.drivers.table(),
                          DriverForDevice, FillDriverData, nullptr, nullptr, CreateSystem, nullptr,
