@@ -12,12 +12,10 @@
 #include <filesystem>
 #include <vector>
 
+#include "command/exports.h"
 #include "command/ext_pdev.h"
 #include "command/spool_output.h"
 #include "platform/spooler.h"
-
-extern "C" ExtPdev* CmndEnableExtPDEV(const Devmode* devmode, HANDLE printer, BYTE* buffer);
-extern "C" WORD CmndDisableExtPDEV(ExtPdev* job);
 
 namespace {
 
@@ -26,7 +24,8 @@ constexpr DWORD kRow = 72;
 
 std::filesystem::path BenchFolder() {
     static const std::filesystem::path folder = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qlpr-bench-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "qlpr-bench-XXXXXX").string();
         const char* made = mkdtemp(pattern.data());
         if (made == nullptr) std::abort();
         setenv("QLPR_ROOT", made, 1);
@@ -52,8 +51,8 @@ double SingleWriteSeconds(const std::vector<BYTE>& bytes) {
 
 void BM_WriteOutRows(benchmark::State& state) {
     const auto folder = BenchFolder();
-    platform::InstallPrinter(u"Bench", {folder / "QLPRGI.DLL", folder / "QLPR80.INI",
-                                        (folder / "out.prn").string()});
+    platform::InstallPrinter(
+        u"Bench", {folder / "QLPRGI.DLL", folder / "QLPR80.INI", (folder / "out.prn").string()});
     HANDLE printer = nullptr;
     if (!OpenPrinterW(u"Bench", &printer, nullptr)) std::abort();
     std::vector<BYTE> job(kJobBytes);
@@ -68,7 +67,8 @@ void BM_WriteOutRows(benchmark::State& state) {
         DOC_INFO_1W info{};
         StartDocPrinterW(printer, 1, reinterpret_cast<BYTE*>(&info));
         ExtPdev* pdev = CmndEnableExtPDEV(&mode, printer, buffer.data());
-        for (std::size_t at = 0; at + kRow <= job.size(); at += kRow) WriteOut(pdev, &job[at], kRow);
+        for (std::size_t at = 0; at + kRow <= job.size(); at += kRow)
+            WriteOut(pdev, &job[at], kRow);
         FlushOut(pdev);
         CmndDisableExtPDEV(pdev);
         EndDocPrinter(printer);

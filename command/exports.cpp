@@ -1,5 +1,6 @@
-// The command library's eight exports. Every one except CmndEnableExtPDEV
-// gives a 16-bit boolean and does nothing for a null record.
+// The command library's eight exports (see exports.h).
+#include "command/exports.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>

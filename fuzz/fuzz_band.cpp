@@ -16,24 +16,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "command/exports.h"
 #include "command/ext_pdev.h"
 #include "command/item_commands.h"
 #include "harness_support.h"
 #include "records/command_interface.h"
-
-extern "C" {
-ExtPdev* CmndEnableExtPDEV(const Devmode* devmode, HANDLE printer, BYTE* buffer);
-WORD CmndDisableExtPDEV(ExtPdev* job);
-WORD CmndStartDoc(ExtPdev* job, const Devmode* devmode, const char* jobName, DWORD jobId);
-WORD CmndEndDoc(ExtPdev* job);
-WORD CmndStartPage(ExtPdev* job, const Devmode* devmode, const SIZEL* pageSize,
-                   const RECTL* pageRect, DWORD escapeValue);
-WORD CmndEndPage(ExtPdev* job);
-WORD CmndSendBand(ExtPdev* job, const BYTE* bits, const BandRecord* band, const void* items,
-                  DWORD itemCount, const BYTE* data, DWORD dataBytes);
-WORD CmndExtEscape(ExtPdev* job, DWORD code, DWORD size, const void* data, DWORD outputSize,
-                   void* output);
-}
 
 namespace {
 

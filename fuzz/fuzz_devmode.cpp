@@ -37,24 +37,12 @@ struct Fixture {
     Devmode defaults{};
 };
 
-// A user-defined paper the device modes may choose (code 700).
-void StoreCustomPaper(HANDLE printer) {
-    CustomPaperRecord paper{};
-    const std::u16string name = u"Long roll";
-    std::memcpy(paper.name, name.data(), name.size() * sizeof(WCHAR));
-    paper.width = 800;
-    paper.length = 3000;
-    paper.code = 700;
-    SetPrinterDataW(printer, u"CustomPaper", REG_BINARY, reinterpret_cast<const BYTE*>(&paper),
-                    sizeof paper);
-}
-
 Fixture& Setup() {
     static Fixture fixture = [] {
         Fixture f;
         fuzzsupport::PinLibraries();
         f.printer = fuzzsupport::Printer();
-        StoreCustomPaper(f.printer);
+        fuzzsupport::StoreCustomPaper(f.printer, u"Long roll", 3000);
         std::string error;
         f.driver = host::DriverHost::Load(fuzzsupport::BinDir() / "QLPRGI.DLL", &error);
         f.config = OpenPrinterDataObj(reinterpret_cast<LPCWSTR>(fuzzsupport::DataFile().c_str()));

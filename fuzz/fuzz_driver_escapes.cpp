@@ -66,24 +66,12 @@ struct Fixture {
     Devmode devmode{};
 };
 
-// A short user-defined paper keeps every page small.
-void StoreShortPaper(HANDLE printer) {
-    CustomPaperRecord paper{};
-    const std::u16string name = u"Ticket";
-    std::memcpy(paper.name, name.data(), name.size() * sizeof(WCHAR));
-    paper.width = 800;
-    paper.length = 150;
-    paper.code = 700;
-    SetPrinterDataW(printer, u"CustomPaper", REG_BINARY, reinterpret_cast<const BYTE*>(&paper),
-                    sizeof paper);
-}
-
 Fixture& Setup() {
     static Fixture fixture = [] {
         Fixture f;
         fuzzsupport::PinLibraries();
         f.printer = fuzzsupport::Printer();
-        StoreShortPaper(f.printer);
+        fuzzsupport::StoreCustomPaper(f.printer, u"Ticket", 150);
         std::string error;
         f.driver = host::DriverHost::Load(fuzzsupport::BinDir() / "QLPRGI.DLL", &error);
         if (!f.driver) std::abort();

@@ -13,22 +13,11 @@
 #include <fstream>
 #include <vector>
 
+#include "command/exports.h"
 #include "command/ext_pdev.h"
 #include "command/spool_output.h"
 #include "harness_support.h"
 #include "records/command_interface.h"
-
-extern "C" {
-ExtPdev* CmndEnableExtPDEV(const Devmode* devmode, HANDLE printer, BYTE* buffer);
-WORD CmndDisableExtPDEV(ExtPdev* job);
-WORD CmndStartDoc(ExtPdev* job, const Devmode* devmode, const char* jobName, DWORD jobId);
-WORD CmndEndDoc(ExtPdev* job);
-WORD CmndStartPage(ExtPdev* job, const Devmode* devmode, const SIZEL* pageSize,
-                   const RECTL* pageRect, DWORD escapeValue);
-WORD CmndEndPage(ExtPdev* job);
-WORD CmndExtEscape(ExtPdev* job, DWORD code, DWORD size, const void* data, DWORD outputSize,
-                   void* output);
-}
 
 namespace {
 

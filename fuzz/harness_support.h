@@ -14,9 +14,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "driver/settings.h"
+#include "platform/registry.h"
 #include "platform/spooler.h"
 
 namespace fuzzsupport {
@@ -83,6 +86,18 @@ inline HANDLE Printer() {
         return handle;
     }();
     return printer;
+}
+
+// Stores the printer's one user-defined paper: code 700, 80 mm wide and
+// `length` tenths of a millimetre long.
+inline void StoreCustomPaper(HANDLE printer, std::u16string_view name, LONG length) {
+    CustomPaperRecord paper{};
+    std::memcpy(paper.name, name.data(), name.size() * sizeof(WCHAR));
+    paper.width = 800;
+    paper.length = length;
+    paper.code = 700;
+    SetPrinterDataW(printer, u"CustomPaper", REG_BINARY, reinterpret_cast<const BYTE*>(&paper),
+                    sizeof paper);
 }
 
 // The driver's libraries held loaded for the life of the process: the
