@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# A fuzzing campaign: fuzz/campaign.sh [-t SECONDS] [NAME...]
+# A fuzzing campaign: fuzz/campaign.sh [-t SECONDS] [-n RUNS] [NAME...]
 # Runs each harness named (default: every harness) for SECONDS (default
-# 600), one after the other, on a work corpus kept between campaigns in
+# 600), or until it has made RUNS executions if that comes first, one
+# after the other, on a work corpus kept between campaigns in
 # build-fuzz/campaign/NAME/corpus (seeds merged in first), and prints per
 # harness the executions, speed, coverage (libFuzzer's cov and ft), corpus
 # size and findings (artefacts in build-fuzz/campaign/NAME/artefacts). Exit
@@ -9,10 +10,12 @@
 set -euo pipefail
 source "$(dirname "$0")/harness_runs.sh"
 seconds=600
-while getopts "t:h" option; do
+runs_limit=-1  # libFuzzer's own default: no limit
+while getopts "t:n:h" option; do
     case $option in
         t) seconds=$OPTARG ;;
-        *) sed -n '2,8s/^# \{0,1\}//p' "$0"; exit 2 ;;
+        n) runs_limit=$OPTARG ;;
+        *) sed -n '2,10s/^# \{0,1\}//p' "$0"; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
@@ -51,7 +54,7 @@ for name in "${names[@]}"; do
     touch "$marker"
     echo "campaign: $name for $seconds s" >&2
     started=$SECONDS
-    "$FUZZ_BUILD/bin/$name" "${arguments[@]}" -max_total_time="$seconds" -print_final_stats=1 \
+    "$FUZZ_BUILD/bin/$name" "${arguments[@]}" -max_total_time="$seconds" -runs="$runs_limit" -print_final_stats=1 \
         -artifact_prefix="$dir/artefacts/" "$dir/corpus" >"$dir/log" 2>&1 || true
     mapfile -t found < <(findings_in "$dir/artefacts" -newer "$marker")
     total_findings=$((total_findings + ${#found[@]}))
