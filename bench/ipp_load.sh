@@ -17,7 +17,10 @@
 #     the "before" after one warm-up job (target: after within 10% of it).
 #
 # usage: bench/ipp_load.sh [BUILD_DIR]   (default build-rel, a Release build)
-# QLPR_IPP_CLIENTS, QLPR_IPP_JOBS, QLPR_IPP_IDLE_RUNS change the counts.
+# QLPR_IPP_CLIENTS, QLPR_IPP_JOBS, QLPR_IPP_IDLE_RUNS change the counts;
+# QLPR_IPP_SETTLE the seconds between the run and the "after" memory (1);
+# QLPR_IPP_LOG_LEVEL the server's log level (warn), QLPR_IPP_KEEP_LOG a
+# file to keep its log in, QLPR_IPP_SMAPS one for its memory map after the run.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,6 +43,7 @@ cleanup() {
         kill -KILL "$server" 2>/dev/null || true
     fi
     rm -f "/run/${program##*/}.sock"
+    [ -n "${QLPR_IPP_KEEP_LOG:-}" ] && cp "$log" "$QLPR_IPP_KEEP_LOG" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -113,7 +117,7 @@ for _ in $(seq 20); do
     port_is_free "$port" && break
 done
 log=$work/server.log
-"$program" server -o server-port="$port" -o log-file="$log" -o log-level=warn &
+"$program" server -o server-port="$port" -o log-file="$log" -o log-level=${QLPR_IPP_LOG_LEVEL:-warn} &
 server=$!
 for _ in $(seq 100); do
     port_is_free "$port" || break
@@ -220,9 +224,10 @@ for client in $(seq -w 1 "$clients"); do
     for job in $(seq -w 1 "$jobs"); do names+=("c$client-j$job"); done
 done
 wait_for "$(expected_bytes "${idle_names[@]}" "${names[@]}")"
-sleep 1
+sleep "${QLPR_IPP_SETTLE:-1}"
 rss_after=$(rss_kib)
 kill -0 "$server" 2>/dev/null || fail "the server ended during the run"
+[ -n "${QLPR_IPP_SMAPS:-}" ] && cp "/proc/$server/smaps" "$QLPR_IPP_SMAPS"
 
 cat "$work"/client-*.times >"$work/load.times"
 kill "$receiver" 2>/dev/null || true

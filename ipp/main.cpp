@@ -18,6 +18,7 @@
 
 #include "ipp/device_list.h"
 #include "ipp/drivers.h"
+#include "ipp/job_order.h"
 #include "ipp/printing.h"
 #include "tools/printer_setup.h"
 
@@ -184,6 +185,7 @@ pappl_system_t* CreateSystem(int count, cups_option_t* options, void* data) {
                                  DriverForDevice, nullptr, FillDriverData, &application->drivers);
     papplSystemLoadState(system, application->stateFile.c_str());
     papplSystemSetSaveCallback(system, SaveState, application);
+    KeepJobOrder(system);
     return system;
 }
 
@@ -209,9 +211,13 @@ int Run(int argc, char* argv[]) {
 
     if (int status = 0; ListDevicesWithoutDnsSd(own.rest, &status)) return status;
     // Every job runs on a thread of its own, and each thread would get an
-    // allocator arena of its own that keeps its pages after the job: two
-    // arenas serve them all, so one job's freed memory serves the next.
-    mallopt(M_ARENA_MAX, 2);
+    // allocator arena of its own that keeps its pages after the job: one
+    // arena serves them all, so one job's freed memory serves the next.
+    // Page images are mapped on their own and go back to the system when
+    // freed (a fixed threshold: glibc would otherwise raise it to the size
+    // of the first image freed and keep the next ones in the arena).
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     return papplMainloop(static_cast<int>(own.rest.size() - 1), own.rest.data(), QLPR_IPP_VERSION,
                          kFooterHtml, application.drivers.count(), application.drivers.table(),
                          DriverForDevice, FillDriverData, nullptr, nullptr, CreateSystem, nullptr,
