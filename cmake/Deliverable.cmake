@@ -13,6 +13,8 @@ function(qlpr_cxx_runtime target)
     get_target_property(type ${target} TYPE)
     if(type STREQUAL "SHARED_LIBRARY" OR type STREQUAL "MODULE_LIBRARY")
         target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
+        # A library freed and loaded again takes a new copy's memory.
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/platform/cxx_runtime/release_pool.cpp)
     endif()
 endfunction()
 

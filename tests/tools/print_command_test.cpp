@@ -1,6 +1,7 @@
 // qlpr print, run as a user runs it.
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,6 +15,9 @@
 #include "platform/spooler.h"
 #include "qlpr_run.h"
 #include "stream_nodes.h"
+#include "tools/image_files.h"
+#include "tools/print_pages.h"
+#include "tools/printer_setup.h"
 
 namespace {
 
@@ -305,6 +309,37 @@ TEST_F(QlprPrint, ATallPageGetsAPaperLongEnough) {
     const PrintRun chosen = Qlpr("tall.pbm --paper 257 -o chosen.prn");
     ASSERT_EQ(chosen.status, 0) << chosen.err;
     EXPECT_LT(ReadAll(dir() / "chosen.prn").size(), 72u * 4000);
+}
+
+// A job loads the driver and its companion libraries and frees them at
+// its end; the printer application prints job after job in one process, so
+// a job must give back all the heap it took.
+TEST(PrintPagesInProcess, RepeatedJobsKeepNoHeap) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator does not report through mallinfo2";
+#endif
+    const testsupport::ScopedStoreRoot root;
+    std::string error;
+    const std::optional<fs::path> dataFile = qlpr::SetUpDefaultPrinter(std::nullopt, &error);
+    ASSERT_TRUE(dataFile) << error;
+    const std::optional<qlpr::DecodedImage> image =
+        qlpr::LoadImageFile(testsupport::SourceDir() / "examples" / "ramp.png", &error);
+    ASSERT_TRUE(image) << error;
+    const fs::path output = root.path() / "job.prn";
+    const auto printJob = [&] {
+        std::vector<qlpr::PageContent> pages;
+        pages.push_back(qlpr::ImagePage(*image, 0));
+        int lineBytes = 0;
+        return qlpr::PrintPages(qlpr::PrintOptions{}, std::move(pages), qlpr::kDefaultPrinterName,
+                                *dataFile, output, &lineBytes, &error);
+    };
+    // The first jobs fill what lives as long as the program.
+    for (int job = 0; job < 3; ++job) ASSERT_TRUE(printJob()) << error;
+    const auto inUse = [] { return static_cast<long long>(mallinfo2().uordblks); };
+    const long long before = inUse();
+    for (int job = 0; job < 10; ++job) ASSERT_TRUE(printJob()) << error;
+    // A library's runtime kept at each load would be 70 KB a job.
+    EXPECT_LT(inUse() - before, 16 * 1024);
 }
 
 }  // namespace
