@@ -7,16 +7,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "host/winddi.h"
 #include "ipp/job_options.h"
+#include "ipp/job_order.h"
 #include "ipp/model_data.h"
 #include "ipp/printer_state.h"
 #include "platform/wide.h"
@@ -40,49 +39,6 @@ std::filesystem::path& JobFolder() {
 std::mutex& RenderingLock() {
     static std::mutex lock;
     return lock;
-}
-
-// PAPPL 1.3 starts the job it finds waiting in a thread of its own and
-// marks it as printing only once that thread runs: a job submitted in that
-// moment has the same job started again, or another one on the same
-// printer. So each printer's jobs take turns here, and a job that already
-// had its turn prints nothing the second time.
-class PrinterTurns {
-  public:
-    struct Turn {
-        std::unique_lock<std::mutex> hold;
-        bool repeated = false;  // the job was started before
-    };
-
-    // Whichever of a job's starts has its turn first prints it.
-    Turn Take(pappl_job_t* job) {
-        const int printer = papplPrinterGetID(papplJobGetPrinter(job));
-        std::mutex* turn = nullptr;
-        {
-            const std::lock_guard<std::mutex> guard(lock_);
-            std::unique_ptr<std::mutex>& slot = turns_[printer];
-            if (!slot) slot = std::make_unique<std::mutex>();
-            turn = slot.get();
-        }
-        std::unique_lock<std::mutex> hold(*turn);
-        const std::lock_guard<std::mutex> guard(lock_);
-        const bool repeated = !started_.insert({printer, papplJobGetID(job)}).second;
-        // A job started twice is started again within moments: the oldest
-        // entries can go.
-        if (started_.size() > kRemembered) started_.erase(started_.begin());
-        return Turn{std::move(hold), repeated};
-    }
-
-  private:
-    static constexpr std::size_t kRemembered = 4096;
-    std::mutex lock_;
-    std::map<int, std::unique_ptr<std::mutex>> turns_;
-    std::set<std::pair<int, int>> started_;  // printer and job ids
-};
-
-PrinterTurns::Turn TakeTurn(pappl_job_t* job) {
-    static PrinterTurns turns;
-    return turns.Take(job);
 }
 
 bool SkipRepeat(pappl_job_t* job) {
@@ -188,7 +144,7 @@ struct RasterPage {
 };
 
 struct RasterJob {
-    PrinterTurns::Turn turn;
+    std::unique_ptr<JobTurn> turn;
     const ModelData* model = nullptr;
     int announcedPages = 0;  // the pages the document says it has, 0 unknown
     std::vector<PageContent> pages;
@@ -338,7 +294,7 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     if (state == nullptr) return false;
     // A job canceled or failed midway prints none of its pages.
     if (papplJobIsCanceled(job) || papplJobGetState(job) != IPP_JSTATE_PROCESSING) return true;
-    if (state->turn.repeated) return SkipRepeat(job);
+    if (state->turn->repeated()) return SkipRepeat(job);
     // A document that names its page count and ends before the last page.
     const auto announced = static_cast<std::size_t>(std::max(state->announcedPages, 0));
     if (announced > state->pages.size())
@@ -350,8 +306,8 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 }
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-    const PrinterTurns::Turn turn = TakeTurn(job);
-    if (turn.repeated) return SkipRepeat(job);
+    const std::unique_ptr<JobTurn> turn = TakeTurn(job);
+    if (turn->repeated()) return SkipRepeat(job);
     const char* file = papplJobGetFilename(job);
     const int fd = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) return Fail(job, std::string("cannot read the document ") + (file ? file : ""));
@@ -373,8 +329,8 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 }
 
 bool PrintImageFile(pappl_job_t* job, pappl_device_t* device, void*) {
-    const PrinterTurns::Turn turn = TakeTurn(job);
-    if (turn.repeated) return SkipRepeat(job);
+    const std::unique_ptr<JobTurn> turn = TakeTurn(job);
+    if (turn->repeated()) return SkipRepeat(job);
     const ModelData* model = ModelOf(job);
     if (model == nullptr) return Fail(job, "the printer has no model data");
     std::string error;
