@@ -3,54 +3,62 @@
 // PAPPL 1.3 gets both wrong under load: it starts the newest of the jobs
 // waiting on a printer first, and it marks a job as printing only once the
 // job's thread runs, so a job submitted in that moment has a second job,
-// or the same one again, started beside it. Three things keep the order:
+// or the same one again, started beside it. So:
 //
-//  - a job that arrives while its printer has other jobs is held (as
-//    job-hold-until "indefinite", state reason job-hold-until-specified)
-//    while its document comes in; a job arriving at an idle printer starts
-//    at once, untouched;
-//  - when a job's work is done, the oldest job waiting on its printer is
-//    released as the next one (every other pending job is held), and a
-//    timer of the system releases the next job of a printer that has
-//    nothing pending or printing, after a job that failed before its work;
-//  - jobs started side by side take their turns in the order they came,
-//    and a job started twice prints once.
+//  - a printer's jobs take turns: a job started beside another waits for
+//    the other to end;
+//  - whichever job has the turn first prints the documents of the older
+//    jobs waiting on its printer (released, their documents in), oldest
+//    first and each as its own job would, then its own; such a job ends at
+//    once when PAPPL starts it, with the outcome of its printing;
+//  - a job started twice prints once.
 //
-// Jobs a user holds stay as the user left them; a user may also release a
-// job that waits its turn, which then prints as soon as the printer is
-// free. Raster that a client streams goes through PAPPL as it comes, when
-// the printer is free, outside the line.
+// Jobs a user holds, and jobs whose documents are still coming in, are not
+// waiting: they print when PAPPL starts them.
 #pragma once
 
 #include <pappl/pappl.h>
 
 #include <memory>
+#include <mutex>
+#include <optional>
 
 namespace qlpr::ipp {
 
-// Puts the system's jobs in line from now on (its event callback and a
-// timer).
-void KeepJobOrder(pappl_system_t* system);
+// Prints a waiting job's document to the device of the job whose turn it
+// is; false when the job fails (its state message and reasons set).
+// Returns nullopt for a document that can only print in its own job.
+using DocumentPrinter = std::optional<bool> (*)(pappl_job_t* job, pappl_device_t* device);
 
 // A job's turn at its printer, held while the job prints.
 class JobTurn {
   public:
-    ~JobTurn();  // passes the turn on to the printer's next job
+    ~JobTurn();  // a job whose outcome was not recorded counts as failed
     JobTurn(const JobTurn&) = delete;
     JobTurn& operator=(const JobTurn&) = delete;
 
-    // The job had a turn before (PAPPL started it twice): it prints
-    // nothing this time.
-    bool repeated() const { return repeated_; }
+    // The outcome of the job's printing when it printed before this start
+    // (started twice, or printed ahead by a newer job); nullopt when the
+    // job prints now.
+    std::optional<bool> printedBefore() const { return printedBefore_; }
+
+    // The job printed now, with this outcome; returns it.
+    bool Record(bool printed);
 
   private:
-    friend std::unique_ptr<JobTurn> TakeTurn(pappl_job_t* job);
-    JobTurn(pappl_job_t* job, bool repeated) : job_(job), repeated_(repeated) {}
+    friend std::unique_ptr<JobTurn> TakeTurn(pappl_job_t*, pappl_device_t*, DocumentPrinter);
+    JobTurn(pappl_job_t* job, std::unique_lock<std::mutex> hold, std::optional<bool> printedBefore)
+        : job_(job), hold_(std::move(hold)), printedBefore_(printedBefore) {}
     pappl_job_t* job_;
-    bool repeated_;
+    std::unique_lock<std::mutex> hold_;
+    std::optional<bool> printedBefore_;
+    bool recorded_ = false;
 };
 
-// Waits for the job's turn at its printer; call when its work begins.
-std::unique_ptr<JobTurn> TakeTurn(pappl_job_t* job);
+// Waits for the job's turn at its printer; unless the job printed before,
+// prints the older jobs waiting there first, through `printWaiting` on
+// `device`.
+std::unique_ptr<JobTurn> TakeTurn(pappl_job_t* job, pappl_device_t* device,
+                                  DocumentPrinter printWaiting);
 
 }  // namespace qlpr::ipp

@@ -18,7 +18,6 @@
 
 #include "ipp/device_list.h"
 #include "ipp/drivers.h"
-#include "ipp/job_order.h"
 #include "ipp/printing.h"
 #include "tools/printer_setup.h"
 
@@ -185,7 +184,6 @@ pappl_system_t* CreateSystem(int count, cups_option_t* options, void* data) {
                                  DriverForDevice, nullptr, FillDriverData, &application->drivers);
     papplSystemLoadState(system, application->stateFile.c_str());
     papplSystemSetSaveCallback(system, SaveState, application);
-    KeepJobOrder(system);
     return system;
 }
 

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,9 +43,11 @@ std::mutex& RenderingLock() {
     return lock;
 }
 
-bool SkipRepeat(pappl_job_t* job) {
-    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "the job was started twice: it prints once");
-    return true;
+// A job that printed before this start of it: ahead of its turn, in the
+// turn of a newer job, or in an earlier start of the same job.
+bool PrintedBefore(pappl_job_t* job, bool printed) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "the job printed before it was started: it prints once");
+    return printed;
 }
 
 const ModelData* ModelOf(pappl_job_t* job) {
@@ -196,18 +200,100 @@ std::optional<PageContent> PageOf(RasterPage& page, const ModelData& model) {
     return content;
 }
 
+// The pages gathered, printed when the job ends.
+bool PrintRasterPages(pappl_job_t* job, const pappl_pr_options_t& options, pappl_device_t* device,
+                      RasterJob& state) {
+    // A document that names its page count and ends before the last page.
+    const auto announced = static_cast<std::size_t>(std::max(state.announcedPages, 0));
+    if (announced > state.pages.size())
+        return FailDocument(job, "the raster document ends after " +
+                                     std::to_string(state.pages.size()) + " of " +
+                                     std::to_string(announced) + " pages");
+    if (state.pages.empty()) return true;
+    return PrintAndSend(job, device, *state.model, options, std::move(state.pages), false);
+}
+
+// A raw document's bytes to the device.
+bool CopyRawDocument(pappl_job_t* job, pappl_device_t* device) {
+    const char* file = papplJobGetFilename(job);
+    const int fd = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) return Fail(job, std::string("cannot read the document ") + (file ? file : ""));
+    // Copied as it is read: a raw document may be of any size.
+    std::vector<unsigned char> chunk(65536);
+    bool sent = true;
+    for (;;) {
+        const ssize_t count = read(fd, chunk.data(), chunk.size());
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) sent = Fail(job, std::string("cannot read the document ") + file);
+        if (count <= 0) break;
+        if (papplDeviceWrite(device, chunk.data(), static_cast<std::size_t>(count)) != count) {
+            sent = FailDevice(job);
+            break;
+        }
+    }
+    close(fd);
+    return sent && Sent(job, device);
+}
+
+// A PNG or JPEG document printed as qlpr print prints an image file.
+bool PrintImageDocument(pappl_job_t* job, pappl_device_t* device) {
+    const ModelData* model = ModelOf(job);
+    if (model == nullptr) return Fail(job, "the printer has no model data");
+    std::string error;
+    const char* file = papplJobGetFilename(job);
+    std::optional<DecodedImage> image = LoadImageFile(file ? file : "", &error);
+    if (!image) return FailDocument(job, error);
+
+    papplJobSetImpressions(job, 1);
+    std::unique_ptr<pappl_pr_options_t, void (*)(pappl_pr_options_t*)> options(
+        papplJobCreatePrintOptions(job, 1, false), papplJobDeletePrintOptions);
+    // An image prints one pixel to one dot, as with qlpr print; it is scaled
+    // to the page width when the job asks to fit or fill, or leaves the
+    // scaling to the printer and is wider than the paper.
+    const Paper* paper = PaperOfMedia(*model, options->media);
+    if (paper == nullptr) paper = &model->papers[model->defaultPaper];
+    const pappl_scaling_t scaling = options->print_scaling;
+    const bool fit = scaling == PAPPL_SCALING_FIT || scaling == PAPPL_SCALING_FILL ||
+                     ((scaling == PAPPL_SCALING_AUTO || scaling == PAPPL_SCALING_AUTO_FIT) &&
+                      image->width > paper->printableWidth);
+    std::vector<PageContent> pages;
+    pages.push_back(ImagePage(std::move(*image), 0));
+    if (!PrintAndSend(job, device, *model, *options, std::move(pages), fit)) return false;
+    papplJobSetImpressionsCompleted(job, 1);
+    return true;
+}
+
+// The document of a job waiting on the printer, printed in the turn of a
+// newer job: the formats that print from the job's file.
+std::optional<bool> PrintWaitingDocument(pappl_job_t* job, pappl_device_t* device) {
+    const char* format = papplJobGetFormat(job);
+    if (format == nullptr) return std::nullopt;
+    if (std::strcmp(format, kNativeFormat) == 0) return CopyRawDocument(job, device);
+    if (std::strcmp(format, "image/png") == 0 || std::strcmp(format, "image/jpeg") == 0)
+        return PrintImageDocument(job, device);
+    return std::nullopt;
+}
+
+bool PrintInTurn(pappl_job_t* job, pappl_device_t* device,
+                 bool (*print)(pappl_job_t*, pappl_device_t*)) {
+    const std::unique_ptr<JobTurn> turn = TakeTurn(job, device, PrintWaitingDocument);
+    if (const std::optional<bool> printed = turn->printedBefore())
+        return PrintedBefore(job, *printed);
+    return turn->Record(print(job, device));
+}
+
 }  // namespace
 
 void SetJobFolder(const std::filesystem::path& folder) {
     JobFolder() = folder;
 }
 
-bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
     auto state = std::make_unique<RasterJob>();
     state->model = ModelOf(job);
     if (state->model == nullptr) return Fail(job, "the printer has no model data");
     state->announcedPages = papplJobGetImpressions(job);
-    state->turn = TakeTurn(job);
+    state->turn = TakeTurn(job, device, PrintWaitingDocument);
     papplJobSetData(job, state.release());
     return true;
 }
@@ -294,67 +380,17 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     if (state == nullptr) return false;
     // A job canceled or failed midway prints none of its pages.
     if (papplJobIsCanceled(job) || papplJobGetState(job) != IPP_JSTATE_PROCESSING) return true;
-    if (state->turn->repeated()) return SkipRepeat(job);
-    // A document that names its page count and ends before the last page.
-    const auto announced = static_cast<std::size_t>(std::max(state->announcedPages, 0));
-    if (announced > state->pages.size())
-        return FailDocument(job, "the raster document ends after " +
-                                     std::to_string(state->pages.size()) + " of " +
-                                     std::to_string(announced) + " pages");
-    if (state->pages.empty()) return true;
-    return PrintAndSend(job, device, *state->model, *options, std::move(state->pages), false);
+    if (const std::optional<bool> printed = state->turn->printedBefore())
+        return PrintedBefore(job, *printed);
+    return state->turn->Record(PrintRasterPages(job, *options, device, *state));
 }
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-    const std::unique_ptr<JobTurn> turn = TakeTurn(job);
-    if (turn->repeated()) return SkipRepeat(job);
-    const char* file = papplJobGetFilename(job);
-    const int fd = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
-    if (fd < 0) return Fail(job, std::string("cannot read the document ") + (file ? file : ""));
-    // Copied as it is read: a raw document may be of any size.
-    std::vector<unsigned char> chunk(65536);
-    bool sent = true;
-    for (;;) {
-        const ssize_t count = read(fd, chunk.data(), chunk.size());
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) sent = Fail(job, std::string("cannot read the document ") + file);
-        if (count <= 0) break;
-        if (papplDeviceWrite(device, chunk.data(), static_cast<std::size_t>(count)) != count) {
-            sent = FailDevice(job);
-            break;
-        }
-    }
-    close(fd);
-    return sent && Sent(job, device);
+    return PrintInTurn(job, device, CopyRawDocument);
 }
 
 bool PrintImageFile(pappl_job_t* job, pappl_device_t* device, void*) {
-    const std::unique_ptr<JobTurn> turn = TakeTurn(job);
-    if (turn->repeated()) return SkipRepeat(job);
-    const ModelData* model = ModelOf(job);
-    if (model == nullptr) return Fail(job, "the printer has no model data");
-    std::string error;
-    const char* file = papplJobGetFilename(job);
-    std::optional<DecodedImage> image = LoadImageFile(file ? file : "", &error);
-    if (!image) return FailDocument(job, error);
-
-    papplJobSetImpressions(job, 1);
-    std::unique_ptr<pappl_pr_options_t, void (*)(pappl_pr_options_t*)> options(
-        papplJobCreatePrintOptions(job, 1, false), papplJobDeletePrintOptions);
-    // An image prints one pixel to one dot, as with qlpr print; it is scaled
-    // to the page width when the job asks to fit or fill, or leaves the
-    // scaling to the printer and is wider than the paper.
-    const Paper* paper = PaperOfMedia(*model, options->media);
-    if (paper == nullptr) paper = &model->papers[model->defaultPaper];
-    const pappl_scaling_t scaling = options->print_scaling;
-    const bool fit = scaling == PAPPL_SCALING_FIT || scaling == PAPPL_SCALING_FILL ||
-                     ((scaling == PAPPL_SCALING_AUTO || scaling == PAPPL_SCALING_AUTO_FIT) &&
-                      image->width > paper->printableWidth);
-    std::vector<PageContent> pages;
-    pages.push_back(ImagePage(std::move(*image), 0));
-    if (!PrintAndSend(job, device, *model, *options, std::move(pages), fit)) return false;
-    papplJobSetImpressionsCompleted(job, 1);
-    return true;
+    return PrintInTurn(job, device, PrintImageDocument);
 }
 
 }  // namespace qlpr::ipp
