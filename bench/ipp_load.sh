@@ -55,36 +55,12 @@ ln -s "$app" "$program"
 export TMPDIR=$work HOME=$work QLPR_IPP_STATE=$work/state
 
 mkdir -p "$work/png" "$work/ref"
-python3 - "$work/png" "$clients" "$jobs" "$idle_runs" <<'EOF'
-import random, struct, sys, zlib
-folder, clients, jobs, idle_runs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
-
-WIDTH, HEIGHT = 576, 8000  # one metre at 203 dpi
-STRIDE = WIDTH // 8
-rng = random.Random(1)
-rows = []
-while len(rows) < HEIGHT:
-    kind = rng.random()
-    if kind < 0.15:    # blank space
-        rows += [bytes(STRIDE)] * rng.randint(8, 60)
-    elif kind < 0.80:  # a line of text: 24 rows of glyph-like columns
-        line = [bytearray(STRIDE) for _ in range(24)]
-        for column in range(rng.randint(10, 48)):
-            x = column * 12
-            for r in range(3, 21):
-                for dx in range(1, 10):
-                    if rng.random() < 0.35:
-                        line[r][(x + dx) // 8] |= 0x80 >> ((x + dx) % 8)
-        rows += [bytes(r) for r in line]
-    elif kind < 0.95:  # a rule or a bar code
-        row = bytearray(STRIDE)
-        for x in range(WIDTH):
-            if (x // rng.choice([2, 3, 4])) % 2 == 0:
-                row[x // 8] |= 0x80 >> (x % 8)
-        rows += [bytes(row)] * rng.randint(2, 80)
-    else:              # a block of noise, like a dithered picture
-        rows += [bytes(rng.getrandbits(8) for _ in range(STRIDE))
-                 for _ in range(rng.randint(40, 200))]
+python3 - "$here/bench" "$work/png" "$clients" "$jobs" "$idle_runs" <<'EOF'
+import struct, sys, zlib
+sys.path.insert(0, sys.argv[1])
+from receipt_rows import WIDTH, HEIGHT, STRIDE, receipt_rows
+folder, clients, jobs, idle_runs = sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+rows = receipt_rows()
 # A one-bit grey PNG: 1 is white, so the ink bits are inverted.
 body = b"".join(b"\0" + bytes(255 - b for b in row) for row in rows[32:HEIGHT])
 def chunk(kind, data):

@@ -17,42 +17,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export QLPR_ROOT="$work/root"
 
-python3 - "$work/receipt.pbm" <<'EOF'
-import random
-import sys
-
-WIDTH, HEIGHT = 576, 8000
-STRIDE = WIDTH // 8
-rng = random.Random(1)
-rows = []
-y = 0
-while y < HEIGHT:
-    kind = rng.random()
-    if kind < 0.15:    # blank space (text lines bring more)
-        count = rng.randint(8, 60)
-        rows += [bytes(STRIDE)] * count
-    elif kind < 0.80:  # a line of text: 24 rows of glyph-like columns
-        line = [bytearray(STRIDE) for _ in range(24)]
-        for column in range(rng.randint(10, 48)):
-            x = column * 12
-            for r in range(3, 21):
-                for dx in range(1, 10):
-                    if rng.random() < 0.35:
-                        line[r][(x + dx) // 8] |= 0x80 >> ((x + dx) % 8)
-        rows += [bytes(r) for r in line]
-    elif kind < 0.95:  # a rule or a bar code
-        row = bytearray(STRIDE)
-        for x in range(WIDTH):
-            if (x // rng.choice([2, 3, 4])) % 2 == 0:
-                row[x // 8] |= 0x80 >> (x % 8)
-        rows += [bytes(row)] * rng.randint(2, 80)
-    else:              # a block of noise, like a dithered picture
-        rows += [bytes(rng.getrandbits(8) for _ in range(STRIDE)) for _ in range(rng.randint(40, 200))]
-    y = len(rows)
-with open(sys.argv[1], "wb") as out:
-    out.write(b"P4\n%d %d\n" % (WIDTH, HEIGHT))
-    out.write(b"".join(rows[:HEIGHT]))
-EOF
+python3 "$here/bench/receipt_rows.py" "$work/receipt.pbm"
 
 # The first run sets up the printer and compiles its data file cache.
 "$qlpr" print "$work/receipt.pbm" -o "$work/receipt.prn"
