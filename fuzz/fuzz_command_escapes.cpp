@@ -5,9 +5,11 @@
 // size is refused and changes nothing; the stream goes to memory and no
 // byte taken into the buffer is lost.
 //
-// Input: a sequence of records, each a selector byte (low bits: which
-// escape; 0x80: the record is cut or zero-padded to its exact size,
-// otherwise a 16-bit size precedes it) and its bytes.
+// Input: a sequence of up to 16 records, each a selector byte (low bits:
+// which escape; 0x80: the record is cut or zero-padded to its exact size,
+// otherwise a 16-bit size precedes it) and its bytes. The escapes keep only
+// the last geometry and settings block, so longer sequences reach nothing
+// new, while each record costs a snapshot of the whole record (some 28 KB).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +34,7 @@ constexpr DWORD kCodes[3] = {kEscapeGeometry, kEscapeNewSheet, kEscapePrinterDat
 constexpr LONG kBandWidth = 576;
 constexpr LONG kBandHeight = 64;
 constexpr LONG kPageHeight = 200;
+constexpr int kMaxRecords = 16;
 
 std::size_t written = 0;
 
@@ -128,14 +131,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The output buffer is only written before it is read.
+    static std::vector<BYTE> buffer(kOutputCapacity);
     Devmode mode = JobDevmode();
-    std::vector<BYTE> buffer(kOutputCapacity);
     ExtPdev* pdev = CmndEnableExtPDEV(&mode, nullptr, buffer.data());
     if (pdev == nullptr) std::abort();
     pdev->writeHook = CountingSink;
     written = 0;
     std::vector<BYTE> record;
-    while (size != 0) {
+    for (int records = 0; size != 0 && records < kMaxRecords; ++records) {
         const BYTE selector = Take<BYTE>(data, size);
         const DWORD code = kCodes[(selector & 0x7F) % 3];
         const std::size_t wanted =
