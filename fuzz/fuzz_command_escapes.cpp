@@ -25,6 +25,7 @@
 #include "driver/settings.h"
 #include "harness_support.h"
 #include "records/command_interface.h"
+#include "tests/command/plain_devmode.h"
 
 namespace {
 
@@ -47,16 +48,6 @@ std::size_t RecordSize(DWORD code) {
     return code == kEscapeGeometry      ? sizeof(PageGeometry)
            : code == kEscapePrinterData ? sizeof(PrinterData)
                                         : 0;
-}
-
-Devmode JobDevmode() {
-    Devmode mode{};
-    mode.pub.dmSize = sizeof(DEVMODEW);
-    mode.pub.dmDriverExtra = kPrivateDevmodeSize;
-    mode.pub.dmCopies = 1;
-    mode.priv.signature = kPrivateSignature;
-    mode.priv.dualSide = 1;
-    return mode;
 }
 
 // The band: rows wide enough for any depth the geometry may name, a black
@@ -133,7 +124,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The output buffer is only written before it is read.
     static std::vector<BYTE> buffer(kOutputCapacity);
-    Devmode mode = JobDevmode();
+    Devmode mode = cmdtest::PlainDevmode();
     ExtPdev* pdev = CmndEnableExtPDEV(&mode, nullptr, buffer.data());
     if (pdev == nullptr) std::abort();
     pdev->writeHook = CountingSink;
