@@ -114,10 +114,7 @@ void WriteSeeds() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (fuzzsupport::SeedFolder() != nullptr) {
-        WriteSeeds();
-        std::exit(0);
-    }
+    fuzzsupport::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 

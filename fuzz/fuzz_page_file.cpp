@@ -72,10 +72,7 @@ void WriteSeeds() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzsupport::ScratchRoot();
-    if (fuzzsupport::SeedFolder() != nullptr) {
-        WriteSeeds();
-        std::exit(0);
-    }
+    fuzzsupport::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 

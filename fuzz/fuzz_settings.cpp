@@ -275,10 +275,7 @@ void WriteSeeds() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Setup();
     SetDriverLogClockForTesting(SteppingClock);
-    if (fuzzsupport::SeedFolder() != nullptr) {
-        WriteSeeds();
-        std::exit(0);
-    }
+    fuzzsupport::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 

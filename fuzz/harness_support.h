@@ -149,6 +149,14 @@ inline const char* SeedFolder() {
     return std::getenv("QLPR_FUZZ_WRITE_SEEDS");
 }
 
+// A harness's initialisation: with the seed folder set, writes the seeds and
+// ends the process.
+inline void WriteSeedsIfAsked(void (*writeSeeds)()) {
+    if (SeedFolder() == nullptr) return;
+    writeSeeds();
+    std::exit(0);
+}
+
 inline void WriteSeed(const std::string& name, const void* bytes, std::size_t size) {
     const std::filesystem::path folder = SeedFolder();
     std::filesystem::create_directories(folder);
