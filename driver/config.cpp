@@ -200,19 +200,21 @@ std::vector<WideString> SplitList(const std::vector<WCHAR>& buffer, DWORD length
     return names;
 }
 
-bool ReadList(LPCWSTR section, const WideString& file, DWORD capacity,
+// Reads a list of at most `capacity` characters into `buffer` (at least that
+// large, and reused from list to list: the read writes all it answers).
+bool ReadList(LPCWSTR section, const WideString& file, DWORD capacity, std::vector<WCHAR>* buffer,
               std::vector<WideString>* names) {
-    std::vector<WCHAR> buffer(capacity, 0);
-    const DWORD got = GetPrivateProfileStringW(section, nullptr, kNoAnswer, buffer.data(), capacity,
-                                               file.c_str());
-    if (got >= capacity - 2 || IsNoAnswer(buffer, got)) return false;
-    *names = SplitList(buffer, got);
+    const DWORD got = GetPrivateProfileStringW(section, nullptr, kNoAnswer, buffer->data(),
+                                               capacity, file.c_str());
+    if (got >= capacity - 2 || IsNoAnswer(*buffer, got)) return false;
+    *names = SplitList(*buffer, got);
     return true;
 }
 
 bool ReadIni(const WideString& file, std::vector<IniSection>* sections, std::string* error) {
+    std::vector<WCHAR> list(std::max(kSectionListChars, kKeyListChars));
     std::vector<WideString> sectionNames;
-    if (!ReadList(nullptr, file, kSectionListChars, &sectionNames)) {
+    if (!ReadList(nullptr, file, kSectionListChars, &list, &sectionNames)) {
         SetError(error, "no sections, or too many, in the data file");
         return false;
     }
@@ -220,7 +222,7 @@ bool ReadIni(const WideString& file, std::vector<IniSection>* sections, std::str
     for (const WideString& sectionName : sectionNames) {
         IniSection section{sectionName, {}};
         std::vector<WideString> keyNames;
-        if (!ReadList(sectionName.c_str(), file, kKeyListChars, &keyNames)) {
+        if (!ReadList(sectionName.c_str(), file, kKeyListChars, &list, &keyNames)) {
             SetError(error, "no keys, or too many, in [" + Narrow(sectionName) + "]");
             return false;
         }

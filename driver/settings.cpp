@@ -58,19 +58,21 @@ constexpr FieldSpan kFieldSpans[] = {
 constexpr DWORD kMaxFontSubstitutionSize = 1u << 20;
 
 // The default entries of the configuration, with all fields 0 for a keyword
-// that has none.
-struct Defaults {
-    explicit Defaults(const PrinterDataObj& config) {
-        for (int id = 1; id <= kKeywordCount; ++id) {
-            if (std::optional<ConfigEntry> e = config.defaultEntry(static_cast<Keyword>(id))) {
-                entry[id] = std::move(*e);
-            }
-        }
+// that has none. Each is read from the configuration when first asked for:
+// a caller needs a few of the keywords, and reading an entry builds its name.
+class Defaults {
+  public:
+    explicit Defaults(const PrinterDataObj& config) : config_(config) {}
+    LONG operator()(Keyword keyword, int field) const { return entry(keyword).field[field]; }
+    const ConfigEntry& entry(Keyword keyword) const {
+        std::optional<ConfigEntry>& e = entries_[static_cast<int>(keyword)];
+        if (!e) e = config_.defaultEntry(keyword).value_or(ConfigEntry{});
+        return *e;
     }
-    LONG operator()(Keyword keyword, int field) const {
-        return entry[static_cast<int>(keyword)].field[field];
-    }
-    ConfigEntry entry[kKeywordCount + 1];
+
+  private:
+    const PrinterDataObj& config_;
+    mutable std::optional<ConfigEntry> entries_[kKeywordCount + 1];
 };
 
 // Copies at most capacity - 1 characters of a name and ends it with 0.
@@ -229,7 +231,7 @@ void SelectPaper(const PrinterDataObj& config, const CustomPaperList& user, cons
             // code stays the one the application's bytes hold. The sheet then
             // follows that code below, unless fit to sheet keeps it.
             found = FindPaperByCode(papers, user, priv.sheetPaperCode);
-            if (!found) found = FromEntry(d.entry[static_cast<int>(Keyword::paper)]);
+            if (!found) found = FromEntry(d.entry(Keyword::paper));
             CopyName(pub.dmFormName, CCHFORMNAME, found->name, CCHFORMNAME);
             if (found->code != kCustomPaperCode) {
                 pub.dmPaperWidth = static_cast<SHORT>(found->width);
@@ -257,7 +259,7 @@ void SelectPaper(const PrinterDataObj& config, const CustomPaperList& user, cons
 void SetPaperRecords(const PrinterDataObj& config, const CustomPaperList& user, Devmode* dm) {
     const Defaults d(config);
     const std::vector<ConfigEntry> papers = config.entries(Keyword::paper);
-    const ConfigEntry& defaultPaper = d.entry[static_cast<int>(Keyword::paper)];
+    const ConfigEntry& defaultPaper = d.entry(Keyword::paper);
     const int code = dm->priv.sheetPaperCode;
     PaperRecord record{};
     const CustomPaperRecord* userPaper = nullptr;
@@ -572,7 +574,7 @@ void BuildDefaultDevmode(const PrinterDataObj& config, const PrinterData& settin
     // As the data file has it: validation reads anything but landscape as
     // portrait.
     pub.dmOrientation = static_cast<SHORT>(d(Keyword::device, 10));
-    const ConfigEntry& paper = d.entry[static_cast<int>(Keyword::paper)];
+    const ConfigEntry& paper = d.entry(Keyword::paper);
     pub.dmPaperSize = static_cast<SHORT>(paper.field[1]);
     pub.dmPaperWidth = static_cast<SHORT>(paper.field[3]);
     pub.dmPaperLength = static_cast<SHORT>(paper.field[4]);

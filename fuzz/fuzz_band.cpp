@@ -21,6 +21,7 @@
 #include "command/item_commands.h"
 #include "harness_support.h"
 #include "records/command_interface.h"
+#include "tests/command/plain_devmode.h"
 
 namespace {
 
@@ -57,14 +58,9 @@ struct Header {
 static_assert(sizeof(Header) == 22);
 
 Devmode JobDevmode(const Header& h) {
-    Devmode mode{};
-    mode.pub.dmSize = sizeof(DEVMODEW);
-    mode.pub.dmDriverExtra = kPrivateDevmodeSize;
-    mode.pub.dmCopies = 1;
+    Devmode mode = cmdtest::PlainDevmode();
     mode.pub.dmFields = DM_DITHERTYPE;
     mode.pub.dmDitherType = h.ditherType;
-    mode.priv.signature = kPrivateSignature;
-    mode.priv.dualSide = 1;
     mode.priv.optionFlags = h.options | ((h.mode & 0x40) != 0 ? kOptionBgrOrBitmapOutput : 0);
     mode.priv.colourMode = (h.mode & 0x80) != 0 ? kColourTwoPlanes : 0;
     mode.priv.blankSkipping = (h.layout >> 2) & 3;
@@ -192,9 +188,6 @@ void WriteSeeds() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (fuzzsupport::SeedFolder() != nullptr) {
-        WriteSeeds();
-        std::exit(0);
-    }
+    fuzzsupport::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }

@@ -5,9 +5,11 @@
 // size is refused and changes nothing; the stream goes to memory and no
 // byte taken into the buffer is lost.
 //
-// Input: a sequence of records, each a selector byte (low bits: which
-// escape; 0x80: the record is cut or zero-padded to its exact size,
-// otherwise a 16-bit size precedes it) and its bytes.
+// Input: a sequence of up to 16 records, each a selector byte (low bits:
+// which escape; 0x80: the record is cut or zero-padded to its exact size,
+// otherwise a 16-bit size precedes it) and its bytes. The escapes keep only
+// the last geometry and settings block, so longer sequences reach nothing
+// new, while each record costs a snapshot of the whole record (some 28 KB).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +25,7 @@
 #include "driver/settings.h"
 #include "harness_support.h"
 #include "records/command_interface.h"
+#include "tests/command/plain_devmode.h"
 
 namespace {
 
@@ -32,6 +35,7 @@ constexpr DWORD kCodes[3] = {kEscapeGeometry, kEscapeNewSheet, kEscapePrinterDat
 constexpr LONG kBandWidth = 576;
 constexpr LONG kBandHeight = 64;
 constexpr LONG kPageHeight = 200;
+constexpr int kMaxRecords = 16;
 
 std::size_t written = 0;
 
@@ -44,16 +48,6 @@ std::size_t RecordSize(DWORD code) {
     return code == kEscapeGeometry      ? sizeof(PageGeometry)
            : code == kEscapePrinterData ? sizeof(PrinterData)
                                         : 0;
-}
-
-Devmode JobDevmode() {
-    Devmode mode{};
-    mode.pub.dmSize = sizeof(DEVMODEW);
-    mode.pub.dmDriverExtra = kPrivateDevmodeSize;
-    mode.pub.dmCopies = 1;
-    mode.priv.signature = kPrivateSignature;
-    mode.priv.dualSide = 1;
-    return mode;
 }
 
 // The band: rows wide enough for any depth the geometry may name, a black
@@ -120,22 +114,20 @@ void WriteSeeds() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (fuzzsupport::SeedFolder() != nullptr) {
-        WriteSeeds();
-        std::exit(0);
-    }
+    fuzzsupport::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Devmode mode = JobDevmode();
-    std::vector<BYTE> buffer(kOutputCapacity);
+    // The output buffer is only written before it is read.
+    static std::vector<BYTE> buffer(kOutputCapacity);
+    Devmode mode = cmdtest::PlainDevmode();
     ExtPdev* pdev = CmndEnableExtPDEV(&mode, nullptr, buffer.data());
     if (pdev == nullptr) std::abort();
     pdev->writeHook = CountingSink;
     written = 0;
     std::vector<BYTE> record;
-    while (size != 0) {
+    for (int records = 0; size != 0 && records < kMaxRecords; ++records) {
         const BYTE selector = Take<BYTE>(data, size);
         const DWORD code = kCodes[(selector & 0x7F) % 3];
         const std::size_t wanted =

@@ -6,10 +6,12 @@
 //
 // Input: a selector byte, then the device mode; when the sizes it declares
 // (dmSize plus dmDriverExtra) reach past it, the rest reads as zeros, as
-// the engine hands the driver that many bytes. Enabling a device takes
-// milliseconds, so only a selector of zero enables one; every other input is merged and validated
-// against the printer's configuration, settings and papers directly, the same code the enable runs
-// first.
+// the engine hands the driver that many bytes. Every input is merged and
+// validated against the printer's configuration, settings and papers
+// directly, the same code the enable runs first. Enabling a device takes
+// milliseconds, so only a selector of zero enables one, and only with a
+// merged device mode not enabled before; its device mode must be the one
+// merged directly.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver/device_instance.h"
@@ -64,6 +67,15 @@ std::unique_ptr<host::Device> Enable(const DEVMODEW* devmode) {
 
 const DeviceInstance& Instance(const host::Device& device) {
     return *reinterpret_cast<const DeviceInstance*>(device.pdev());
+}
+
+// Whether a device was enabled with this merged device mode before. After
+// its merge, everything an enable does depends on the merged device mode
+// alone (the printer's settings and papers stay as set up), so an input
+// merging to one already enabled would repeat that enable exactly.
+bool EnabledBefore(const Devmode& merged) {
+    return fuzzsupport::SeenBefore(
+        std::string_view(reinterpret_cast<const char*>(&merged), sizeof merged));
 }
 
 // Each seed merged alone (selector 1); the default and the custom paper
@@ -122,10 +134,7 @@ void WriteSeeds() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Setup();
-    if (fuzzsupport::SeedFolder() != nullptr) {
-        WriteSeeds();
-        std::exit(0);
-    }
+    fuzzsupport::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 
@@ -135,22 +144,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<BYTE> bytes(data + 1, data + size);
     bytes.resize(std::max(bytes.size(), offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD)), 0);
     const auto* declared = reinterpret_cast<const DEVMODEW*>(bytes.data());
-    bytes.resize(std::max<std::size_t>(bytes.size(), declared->dmSize + declared->dmDriverExtra),
-                 0);
+    const std::size_t declaredSize = std::size_t{declared->dmSize} + declared->dmDriverExtra;
+    bytes.resize(std::max(bytes.size(), declaredSize), 0);
     Fixture& f = Setup();
-    if (!enable) {
-        Devmode merged{};
-        MergeDevmode(*f.config, *f.settings, f.papers, f.defaults, bytes.data(), bytes.size(),
-                     &merged);
-        Devmode again = merged;
-        ValidateDevmode(*f.config, *f.settings, f.papers, &again);
-        if (std::memcmp(&again, &merged, sizeof again) != 0) std::abort();
-        return 0;
-    }
+    Devmode merged{};
+    // The enable merges what the engine hands it, the declared bytes.
+    MergeDevmode(*f.config, *f.settings, f.papers, f.defaults, bytes.data(),
+                 enable ? declaredSize : bytes.size(), &merged);
+    Devmode again = merged;
+    ValidateDevmode(*f.config, *f.settings, f.papers, &again);
+    if (std::memcmp(&again, &merged, sizeof again) != 0) std::abort();
+    if (!enable || EnabledBefore(merged)) return 0;
+
     auto device = Enable(reinterpret_cast<const DEVMODEW*>(bytes.data()));
     if (!device) return 0;
     const DeviceInstance& instance = Instance(*device);
-    Devmode again = instance.devmode;
+    // The device took the merged device mode, with the custom masks.
+    TakeCustomMasks(&merged);
+    if (std::memcmp(&merged, &instance.devmode, sizeof merged) != 0) std::abort();
+    again = instance.devmode;
     ValidateDevmode(*f.config, instance.printerData, instance.customPapers, &again);
     TakeCustomMasks(&again);
     if (std::memcmp(&again, &instance.devmode, sizeof again) != 0) std::abort();

@@ -170,10 +170,7 @@ void WriteSeeds() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Setup();
-    if (fuzzsupport::SeedFolder() != nullptr) {
-        WriteSeeds();
-        std::exit(0);
-    }
+    fuzzsupport::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 

@@ -18,6 +18,7 @@
 #include "command/spool_output.h"
 #include "harness_support.h"
 #include "records/command_interface.h"
+#include "tests/command/plain_devmode.h"
 
 namespace {
 
@@ -28,22 +29,12 @@ BOOL Capture(ExtPdev*, const BYTE* bytes, DWORD count) {
     return TRUE;
 }
 
-Devmode PlainDevmode() {
-    Devmode mode{};
-    mode.pub.dmSize = sizeof(DEVMODEW);
-    mode.pub.dmDriverExtra = kPrivateDevmodeSize;
-    mode.pub.dmCopies = 1;
-    mode.priv.signature = kPrivateSignature;
-    mode.priv.dualSide = 1;
-    return mode;
-}
-
 // Seeds: the page files a job of two collated copies keeps until its end,
 // one-sided and two-sided, with the page bodies the library wrote (the first
 // two pages of three: the last one's file is written at the job's end).
 void WriteSeeds() {
     for (WORD dualSide : {1, 2}) {
-        Devmode mode = PlainDevmode();
+        Devmode mode = cmdtest::PlainDevmode();
         mode.pub.dmCopies = 2;
         mode.pub.dmCollate = 1;
         mode.priv.dualSide = dualSide;
@@ -81,10 +72,7 @@ void WriteSeeds() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzsupport::ScratchRoot();
-    if (fuzzsupport::SeedFolder() != nullptr) {
-        WriteSeeds();
-        std::exit(0);
-    }
+    fuzzsupport::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 
@@ -94,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    Devmode mode = PlainDevmode();
+    Devmode mode = cmdtest::PlainDevmode();
     std::vector<BYTE> buffer(kOutputCapacity);
     ExtPdev* pdev = CmndEnableExtPDEV(&mode, nullptr, buffer.data());
     if (pdev == nullptr) std::abort();

@@ -3,8 +3,9 @@
 // decoder's commands tile the stream exactly, its unknown-byte count is
 // the size of its unknown and truncated commands, every raster block holds
 // its rows and planes of lines, and the layout's raster rows point into
-// the stream. The line length varies with the input size, so that short
-// and odd lines are read too.
+// the stream; the first few symbols small enough are drawn, each image the
+// size the layout gave it (less its text rows). The line length varies with the input size, so that
+// short and odd lines are read too.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,11 @@ namespace {
 // Pages bigger than this (both planes) are not filled in: a short stream of
 // feeds can move metres of paper.
 constexpr std::size_t kMaxPageBytes = std::size_t{1} << 18;
+// Nor are bigger symbols drawn (a 255-byte code at the widest module is
+// hundreds of thousands of pixels), nor more than a few: drawing costs per
+// pixel, and a stream holds hundreds of symbols.
+constexpr long long kMaxSymbolPixels = 1 << 16;
+constexpr int kMaxSymbolsDrawn = 4;
 
 void CheckDecoded(const qlpr::DecodedStream& decoded, std::span<const unsigned char> stream,
                   int lineBytes) {
@@ -46,6 +52,27 @@ void CheckDecoded(const qlpr::DecodedStream& decoded, std::span<const unsigned c
     if (at != stream.size() || unknown != decoded.unknownBytes) std::abort();
 }
 
+// A drawn symbol fills exactly the place the layout measured for it.
+void CheckSymbols(const qlpr::PaperLayout& layout) {
+    int drawn = 0;
+    for (const qlpr::PaperItem& item : layout.items) {
+        if (drawn == kMaxSymbolsDrawn) return;
+        if (item.kind != qlpr::PaperItemKind::kSymbol ||
+            static_cast<long long>(item.width) * item.height > kMaxSymbolPixels)
+            continue;
+        const auto image = qlpr::DrawSymbol(item.symbolCode, item.data, item.symbol);
+        ++drawn;
+        if (!image) continue;  // an undrawable symbol is a box of the layout's own
+        const int position =
+            item.symbolCode == qlpr::kTwoDimensionalSymbol ? 0 : item.symbol.textPosition;
+        const int textRows = (position == 3   ? 2
+                              : position != 0 ? 1
+                                              : 0) *
+                             qlpr::CellOf(item.symbol.textFont).height;
+        if (image->width != item.width || image->height + textRows != item.height) std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -59,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const qlpr::PaperLayout layout = qlpr::LayOutPaper(decoded, {lineBytes, leftPad});
     if (layout.widthDots != (lineBytes - leftPad) * 8 || layout.lengthRows < 0) std::abort();
+    CheckSymbols(layout);
     const std::size_t pageBytes =
         static_cast<std::size_t>(layout.lengthRows) * static_cast<std::size_t>(lineBytes) * 2;
     if (pageBytes <= kMaxPageBytes) {

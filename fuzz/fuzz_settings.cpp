@@ -8,7 +8,8 @@
 // and a default device mode is built from them: it validates to itself, and
 // the substitution table gives the first face it names the number stored
 // with it. Enabling a device takes milliseconds, so only inputs that ask
-// for it enable one from the stored values, with the same checks. The archive list is read when the
+// for it enable one from the stored values, with the same checks, and only
+// when no earlier input enabled one from the same values. The archive list is read when the
 // driver's log grows past its limit: the list written back holds at most 32 slots, the new archive
 // first, each slot a name ending inside it.
 //
@@ -151,6 +152,19 @@ void CheckEnabledDevice() {
                   instance.fontSubstitutionsSize, instance.devmode, true);
 }
 
+// Whether a device was enabled with these stored values before: an enable
+// reads nothing else the input sets, so it would repeat that one exactly
+// (such inputs are read directly instead).
+bool EnabledBefore(const Header& h, const BYTE* const values[4], const WORD lengths[4]) {
+    std::string stored;
+    for (WORD size : {h.printerDataSize, h.substitutionsSize, lengths[0], lengths[1], lengths[2]})
+        stored.append(reinterpret_cast<const char*>(&size), sizeof size);
+    for (int i = 0; i < 3; ++i)
+        if (lengths[i] != kAbsent)
+            stored.append(reinterpret_cast<const char*>(values[i]), lengths[i]);
+    return fuzzsupport::SeenBefore(stored);
+}
+
 void CheckReadDirectly() {
     Fixture& f = Setup();
     std::unique_ptr<PrinterData> settings = LoadPrinterData(f.printer, f.config);
@@ -261,10 +275,7 @@ void WriteSeeds() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Setup();
     SetDriverLogClockForTesting(SteppingClock);
-    if (fuzzsupport::SeedFolder() != nullptr) {
-        WriteSeeds();
-        std::exit(0);
-    }
+    fuzzsupport::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 
@@ -303,7 +314,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Store(u"TTFontSubTable", REG_BINARY, values[2], lengths[2]);
     StoreSize(u"TTFontSubTableSize", h.substitutionsSize);
 
-    if (h.enable == 0)
+    if (h.enable == 0 && !EnabledBefore(h, values, lengths))
         CheckEnabledDevice();
     else
         CheckReadDirectly();

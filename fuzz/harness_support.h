@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -127,11 +128,33 @@ T Take(const std::uint8_t*& data, std::size_t& size) {
     return value;
 }
 
+// Whether these bytes were met before, by their hash, in a fixed table of
+// one hash a slot (a newer hash takes the slot of an older one). A harness
+// skips work whose outcome depends on nothing but bytes it has already
+// had. The table allocates nothing per input: libFuzzer takes memory an
+// input leaves allocated for a possible leak and runs the input again.
+inline bool SeenBefore(std::string_view bytes) {
+    static std::vector<std::size_t> seen(std::size_t{1} << 16, 0);
+    const std::size_t hash = std::hash<std::string_view>{}(bytes) | 1;  // 0 marks a free slot
+    std::size_t& slot = seen[hash % seen.size()];
+    if (slot == hash) return true;
+    slot = hash;
+    return false;
+}
+
 // Seeds are made by the harnesses themselves from the project's own code:
 // with QLPR_FUZZ_WRITE_SEEDS set to a folder, a harness's initialisation
 // writes its seeds there and the process ends.
 inline const char* SeedFolder() {
     return std::getenv("QLPR_FUZZ_WRITE_SEEDS");
+}
+
+// A harness's initialisation: with the seed folder set, writes the seeds and
+// ends the process.
+inline void WriteSeedsIfAsked(void (*writeSeeds)()) {
+    if (SeedFolder() == nullptr) return;
+    writeSeeds();
+    std::exit(0);
 }
 
 inline void WriteSeed(const std::string& name, const void* bytes, std::size_t size) {

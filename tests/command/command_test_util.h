@@ -21,6 +21,7 @@
 #include "platform/files.h"
 #include "platform/spooler.h"
 #include "test_support.h"
+#include "tests/command/plain_devmode.h"
 
 namespace cmdtest {
 
@@ -28,16 +29,6 @@ namespace cmdtest {
 inline const std::string kDocStart("\x1B\x40\x1B\x32", 4);
 inline const std::string kPageStartOneSided("\x1F\x60\x00\x1B\x53", 5);
 inline const std::string kDocEnd("\x1B\x40", 2);
-
-inline Devmode PlainDevmode() {
-    Devmode mode{};
-    mode.pub.dmSize = sizeof(DEVMODEW);
-    mode.pub.dmDriverExtra = kPrivateDevmodeSize;
-    mode.pub.dmCopies = 1;
-    mode.priv.signature = kPrivateSignature;
-    mode.priv.dualSide = 1;
-    return mode;
-}
 
 inline PageGeometry Geometry(WORD bits = 1, WORD direction = 1, WORD rotation = 0) {
     PageGeometry geometry{};

@@ -12,6 +12,7 @@ namespace {
 
 using qlpr::DecodedStream;
 using qlpr::DecodeStream;
+using qlpr::kTwoDimensionalSymbol;
 using qlpr::Op;
 using qlpr::PaperItemKind;
 using Bytes = std::vector<unsigned char>;
@@ -246,6 +247,62 @@ TEST(StreamDecoder, DrawsLinearAndTwoDimensionalSymbols) {
     EXPECT_FALSE(qlpr::DrawSymbol(65, Bytes{'x'}, settings));  // not digits
     EXPECT_FALSE(qlpr::DrawSymbol(74, digits, settings));      // no such symbol
     EXPECT_FALSE(qlpr::DrawSymbol(73, Bytes{}, settings));
+}
+
+// The layout measures each symbol without drawing it: the size must be the
+// drawn image's, for every symbol the printer has, at narrow and wide
+// modules, and none exactly when nothing can be drawn.
+TEST(StreamDecoder, MeasuredSymbolsAreTheSizeOfTheirImages) {
+    auto bytes = [](const std::string& text) { return Bytes(text.begin(), text.end()); };
+    struct Case {
+        int m;
+        Bytes data;
+        int twoDimensionalKind;
+        int modules;  // known width in modules, 0: not checked
+    } const cases[] = {
+        {65, bytes("01234567890"), 0, 95},     // UPC-A
+        {66, bytes("0123456"), 0, 51},         // UPC-E
+        {67, bytes("590123412345"), 0, 95},    // EAN-13
+        {68, bytes("1234567"), 0, 67},         // EAN-8
+        {67, bytes("590123412345+12"), 0, 0},  // with an add-on
+        {69, bytes("CODE-39 $/+%"), 0, 0},
+        {70, bytes("12345678"), 0, 0},
+        {71, bytes("A1234-5678$:/.+B"), 0, 0},
+        {72, bytes("Code 93"), 0, 0},
+        {73, bytes("Receipt 42"), 0, 0},
+        {73, Bytes(255, 'Z'), 0, 0},  // the longest code GS k sends
+        {73, bytes("ABC"), 0, 68},    // start, three characters, check, stop
+        {kTwoDimensionalSymbol, bytes("https://example.com/receipt/42"), 0, 0},
+        {kTwoDimensionalSymbol, bytes("https://example.com/receipt/42"), 1, 0},
+        {65, bytes("x"), 0, 0},                  // refused: not digits
+        {74, bytes("123"), 0, 0},                // no such symbol
+        {kTwoDimensionalSymbol, Bytes{}, 0, 0},  // nothing to encode
+    };
+    for (const Case& c : cases) {
+        for (int module : {1, 3, 8}) {
+            SCOPED_TRACE("m " + std::to_string(c.m) + ", " + std::to_string(c.data.size()) +
+                         " bytes, module " + std::to_string(module));
+            qlpr::SymbolSettings settings;
+            settings.moduleWidth = module;
+            settings.barHeight = 17;
+            settings.twoDimensionalKind = c.twoDimensionalKind;
+            const auto size = qlpr::MeasureSymbol(c.m, c.data, settings);
+            const auto image = qlpr::DrawSymbol(c.m, c.data, settings);
+            ASSERT_EQ(size.has_value(), image.has_value());
+            if (!image) continue;
+            EXPECT_EQ(size->width, image->width);
+            EXPECT_EQ(size->height, image->height);
+            EXPECT_EQ(image->bars.size(), static_cast<std::size_t>(image->width) * image->height);
+            if (c.modules != 0) {
+                EXPECT_EQ(image->width, c.modules * module);
+            }
+            if (c.m != kTwoDimensionalSymbol) {
+                EXPECT_EQ(image->height, 17);
+                // Every linear code starts with a bar module.
+                for (int x = 0; x < module; ++x) EXPECT_TRUE(image->bars[x]) << x;
+            }
+        }
+    }
 }
 
 TEST(StreamDecoder, BadBytesAreCountedAndNeverOverrun) {

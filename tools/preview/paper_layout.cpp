@@ -45,31 +45,56 @@ int ZintSymbology(int m, const SymbolSettings& settings) {
     }
 }
 
-}  // namespace
+// Only the first row of a linear code's bitmap is read, so the encoder
+// draws these one module tall instead of its default 50 (the same widths and
+// bars): for a long code at a wide module that saves megabytes per symbol.
+// Not EAN and UPC: libzint 2.11 overruns its bitmap drawing their add-ons
+// that short, and they are never long.
+constexpr std::array kOneModuleTall = {BARCODE_CODE39, BARCODE_C25INTER, BARCODE_CODABAR,
+                                       BARCODE_CODE93, BARCODE_CODE128};
 
-std::optional<SymbolImage> DrawSymbol(int m, std::span<const unsigned char> data,
-                                      const SymbolSettings& settings) {
+// The symbol encoded and rendered by libzint, its bitmap ready; none when
+// the encoder refuses the data or m is not a symbol the printer has.
+SymbolPtr RenderSymbol(int m, std::span<const unsigned char> data, const SymbolSettings& settings) {
     const int symbology = ZintSymbology(m, settings);
-    if (symbology == 0 || data.empty()) return std::nullopt;
+    if (symbology == 0 || data.empty()) return nullptr;
     SymbolPtr symbol(ZBarcode_Create());
-    if (!symbol) return std::nullopt;
+    if (!symbol) return nullptr;
     const int module = std::clamp(settings.moduleWidth, 1, kMaxModuleWidth);
-    const bool linear = m != kTwoDimensionalSymbol;
     symbol->symbology = symbology;
     // The encoder draws 2 pixels per module at scale 1.
     symbol->scale = static_cast<float>(module) / 2.0f;
     symbol->input_mode = DATA_MODE;
     symbol->output_options = BARCODE_NO_QUIET_ZONES;
     symbol->show_hrt = 0;
-    if (linear) symbol->guard_descent = 0.0f;
+    if (m != kTwoDimensionalSymbol) symbol->guard_descent = 0.0f;
+    if (std::find(kOneModuleTall.begin(), kOneModuleTall.end(), symbology) != kOneModuleTall.end())
+        symbol->height = 1.0f;
     if (ZBarcode_Encode(symbol.get(), data.data(), static_cast<int>(data.size())) >= ZINT_ERROR ||
         ZBarcode_Buffer(symbol.get(), 0) >= ZINT_ERROR || symbol->bitmap == nullptr ||
         symbol->bitmap_width <= 0 || symbol->bitmap_height <= 0) {
-        return std::nullopt;
+        return nullptr;
     }
+    return symbol;
+}
+
+// A linear code is as tall as its bar height, a 2D code as its image.
+SymbolSize SizeOf(int m, const zint_symbol& symbol, const SymbolSettings& settings) {
+    const bool linear = m != kTwoDimensionalSymbol;
+    return {symbol.bitmap_width, linear ? std::max(settings.barHeight, 1) : symbol.bitmap_height};
+}
+
+}  // namespace
+
+std::optional<SymbolImage> DrawSymbol(int m, std::span<const unsigned char> data,
+                                      const SymbolSettings& settings) {
+    const SymbolPtr symbol = RenderSymbol(m, data, settings);
+    if (!symbol) return std::nullopt;
+    const SymbolSize size = SizeOf(m, *symbol, settings);
+    const bool linear = m != kTwoDimensionalSymbol;
     SymbolImage image;
-    image.width = symbol->bitmap_width;
-    image.height = linear ? std::max(settings.barHeight, 1) : symbol->bitmap_height;
+    image.width = size.width;
+    image.height = size.height;
     image.bars.resize(static_cast<std::size_t>(image.width) * image.height);
     for (int y = 0; y < image.height; ++y) {
         // A linear code's bars are the same on every row: its first row is
@@ -83,6 +108,13 @@ std::optional<SymbolImage> DrawSymbol(int m, std::span<const unsigned char> data
         }
     }
     return image;
+}
+
+std::optional<SymbolSize> MeasureSymbol(int m, std::span<const unsigned char> data,
+                                        const SymbolSettings& settings) {
+    const SymbolPtr symbol = RenderSymbol(m, data, settings);
+    if (!symbol) return std::nullopt;
+    return SizeOf(m, *symbol, settings);
 }
 
 FontCell CellOf(int font) {
@@ -310,12 +342,12 @@ class PaperWalker {
         item.data = command.data;
         item.symbolCode = command.args[0];
         item.symbol = state_.symbol;
-        const std::optional<SymbolImage> image =
-            DrawSymbol(command.args[0], command.data, state_.symbol);
+        const std::optional<SymbolSize> size =
+            MeasureSymbol(command.args[0], command.data, state_.symbol);
         const bool linear = command.args[0] != kTwoDimensionalSymbol;
-        if (image) {
-            item.width = image->width;
-            item.height = image->height;
+        if (size) {
+            item.width = size->width;
+            item.height = size->height;
         } else {
             // An undrawable symbol keeps its place as a box.
             item.width = std::max(static_cast<int>(command.data.size()), 1) * 11 *

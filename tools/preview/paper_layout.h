@@ -40,6 +40,15 @@ struct SymbolSettings {
 std::optional<SymbolImage> DrawSymbol(int m, std::span<const unsigned char> data,
                                       const SymbolSettings& settings);
 
+// The width and height DrawSymbol gives the same symbol, without drawing
+// its bars: all the layout needs.
+struct SymbolSize {
+    int width = 0;
+    int height = 0;
+};
+std::optional<SymbolSize> MeasureSymbol(int m, std::span<const unsigned char> data,
+                                        const SymbolSettings& settings);
+
 // Printer font cells in dots: font A 12 x 24, font B 9 x 17.
 struct FontCell {
     int width;
