@@ -287,4 +287,12 @@ TEST_F(ProfileEncodingTest, EmptyFileHasNoSections) {
     EXPECT_EQ(out[1], u'\0');
 }
 
+// Each read sees the file as it is now, also after a rewrite of the same size.
+TEST_F(ProfileEncodingTest, ARewrittenFileIsReadAgain) {
+    EXPECT_EQ(Read("[s]\r\nk=1\r\n", u"s", u"k"), u"1");
+    EXPECT_EQ(Read("[s]\r\nk=1\r\n", u"s", u"k"), u"1");
+    EXPECT_EQ(Read("[s]\r\nk=2\r\n", u"s", u"k"), u"2");
+    EXPECT_EQ(Read("[t]\r\nk=3\r\n", u"s", u"k"), u"<default>");
+}
+
 }  // namespace
