@@ -1,11 +1,12 @@
 // The device names and paths the relay and the pair daemon read from the
 // system and their settings: a COM port path "\\.\NAME" (a setting or a
 // pair line), the setup utility's command "change ID PortName=NAME," (the
-// input's words), and the serial number and bus position udev reports for
-// a USB printer, made into the instance part of its interface path. Checks
-// what callers rely on: a device name taken from a path is a valid entry
-// name and gives the path back; a change names two valid entries; an
-// instance part never holds the path's '#'.
+// input as a request on the pair daemon's control socket), and the serial
+// number and bus position udev reports for a USB printer, made into the
+// instance part of its interface path. Checks what callers rely on: a
+// device name taken from a path is a valid entry name and gives the path
+// back; a change names two valid entries, and setupc's request for it asks
+// for the same change; an instance part never holds the path's '#'.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -27,22 +28,19 @@ void CheckPath(std::string_view path) {
     if (name.size() > platform::kMaxDeviceName) std::abort();
 }
 
-void CheckChange(std::string_view text) {
-    std::vector<std::string> words(1);
-    for (const char c : text) {
-        if (c == ' ')
-            words.emplace_back();
-        else
-            words.back() += c;
-    }
+// The input as a request on the control socket, one word a line.
+void CheckChange(std::string_view request) {
     std::string error;
-    const auto change = pairs::ParseChange(words, &error);
+    const auto change = pairs::ParseChange(pairs::ControlWords(request), &error);
     if (!change) {
         if (error.empty()) std::abort();  // a refusal says why
         return;
     }
     if (!platform::IsValidDeviceName(change->portId) || !platform::IsValidDeviceName(change->name))
         std::abort();
+    // What setupc sends for the change asks for the same change.
+    const auto again = pairs::ParseChange(pairs::ControlWords(pairs::ControlRequest(*change)), &error);
+    if (!again || again->portId != change->portId || again->name != change->name) std::abort();
 }
 
 bool AllowedInInstance(char c) {

@@ -23,7 +23,6 @@
 #include <filesystem>
 #include <fstream>
 #include <list>
-#include <sstream>
 #include <vector>
 
 #include "pairs/pair_names.h"
@@ -514,11 +513,8 @@ class Daemon {
     }
 
     std::string Answer(const std::string& request) {
-        std::vector<std::string> words;
-        std::istringstream lines(request);
-        for (std::string word; std::getline(lines, word);) words.push_back(word);
         std::string error;
-        const std::optional<ChangeRequest> change = ParseChange(words, &error);
+        const std::optional<ChangeRequest> change = ParseChange(ControlWords(request), &error);
         if (!change) return "ERROR " + error;
         error = Change(*change);
         return error.empty() ? "OK" : "ERROR " + error;

@@ -1,6 +1,7 @@
 // Parsing of the setup utility's command (see pair_names.h).
 #include "pairs/pair_names.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/device_folder.h"
@@ -35,6 +36,20 @@ std::optional<ChangeRequest> ParseChange(const std::vector<std::string>& words,
         return std::nullopt;
     }
     return request;
+}
+
+std::string ControlRequest(const ChangeRequest& change) {
+    return "change\n" + change.portId + "\nPortName=" + change.name + ",\n";
+}
+
+std::vector<std::string> ControlWords(std::string_view request) {
+    std::vector<std::string> words;
+    while (!request.empty()) {
+        const std::size_t end = std::min(request.find('\n'), request.size());
+        words.emplace_back(request.substr(0, end));
+        request.remove_prefix(std::min(end + 1, request.size()));
+    }
+    return words;
 }
 
 std::string ControlSocketPath() {

@@ -42,6 +42,12 @@ struct ChangeRequest {
 // no blank, no '/' or '\\', not starting with '.'). On failure, a message.
 std::optional<ChangeRequest> ParseChange(const std::vector<std::string>& words, std::string* error);
 
+// The control socket's request for a change: its words, one a line.
+std::string ControlRequest(const ChangeRequest& change);
+
+// The words of a request read from the control socket, for ParseChange.
+std::vector<std::string> ControlWords(std::string_view request);
+
 // The daemon's control socket, a hidden entry of the device folder.
 std::string ControlSocketPath();
 

@@ -38,7 +38,7 @@ std::string Ask(const pairs::ChangeRequest& request) {
     if (fd < 0) return {};
     std::string answer;
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        SendAll(fd, "change\n" + request.portId + "\nPortName=" + request.name + ",\n") &&
+        SendAll(fd, pairs::ControlRequest(request)) &&
         shutdown(fd, SHUT_WR) == 0) {
         char chunk[512];
         for (ssize_t got; (got = recv(fd, chunk, sizeof chunk, 0)) > 0;)
