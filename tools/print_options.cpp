@@ -54,6 +54,7 @@ struct Range {
 
 Range RangeOf(FieldType type) {
     switch (type) {
+        case FieldType::U8:
         case FieldType::Hex8:
             return {0, 0xFF};
         case FieldType::U16:
@@ -70,6 +71,7 @@ Range RangeOf(FieldType type) {
 
 std::size_t WidthOf(FieldType type) {
     switch (type) {
+        case FieldType::U8:
         case FieldType::Hex8:
             return 1;
         case FieldType::U16:
