@@ -41,9 +41,9 @@
 
 namespace {
 
+using fuzzsupport::kAbsent;
 using fuzzsupport::Take;
 
-constexpr WORD kAbsent = 0xFFFF;
 constexpr char16_t kArchiveKey[] = u"Software\\P-ZN\\PrinterDriverData";
 constexpr char16_t kArchiveValue[] = u"LogFiles";
 constexpr std::size_t kSlotBytes = kLogArchiveSlotChars * sizeof(WCHAR);
@@ -282,18 +282,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < sizeof(Header)) return 0;
     const Header h = Take<Header>(data, size);
-    const BYTE* values[4] = {};
-    WORD lengths[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        lengths[i] = h.lengths[i] == kAbsent
-                         ? kAbsent
-                         : static_cast<WORD>(std::min<std::size_t>(h.lengths[i], size));
-        values[i] = data;
-        if (lengths[i] != kAbsent) {
-            data += lengths[i];
-            size -= lengths[i];
-        }
-    }
+    const auto split = fuzzsupport::SplitValues(h.lengths, data, size);
+    const BYTE* const* values = split.bytes;
+    const WORD* lengths = split.lengths;
 
     // The stored block never logs from the device; its copy for the log
     // rotation below is the input's block when it is one.

@@ -25,9 +25,8 @@
 
 namespace {
 
+using fuzzsupport::kAbsent;
 using fuzzsupport::Take;
-
-constexpr WORD kAbsent = 0xFFFF;
 
 #pragma pack(push, 1)
 struct Header {
@@ -44,7 +43,7 @@ void SetUpDeviceFolder() {
     setenv("QLPR_DEVICE_DIR", folder.c_str(), 1);
 }
 
-void StoreRecord(const config::ToolModel& model, const BYTE* values[2], const WORD lengths[2]) {
+void StoreRecord(const config::ToolModel& model, const BYTE* const values[2], const WORD lengths[2]) {
     const std::u16string path = u"SOFTWARE\\ZelSerialPortReg\\" + std::u16string(model.longName);
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -74,18 +73,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < sizeof(Header)) return 0;
     const Header h = Take<Header>(data, size);
-    const BYTE* values[4] = {};
-    WORD lengths[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        lengths[i] = h.lengths[i] == kAbsent
-                         ? kAbsent
-                         : static_cast<WORD>(std::min<std::size_t>(h.lengths[i], size));
-        values[i] = data;
-        if (lengths[i] != kAbsent) {
-            data += lengths[i];
-            size -= lengths[i];
-        }
-    }
+    const auto split = fuzzsupport::SplitValues(h.lengths, data, size);
+    const BYTE* const* values = split.bytes;
+    const WORD* lengths = split.lengths;
     for (int m = 0; m < 2; ++m) StoreRecord(*kModels[m], values + 2 * m, lengths + 2 * m);
 
     config::RegistryAssignmentStore store;

@@ -128,6 +128,32 @@ T Take(const std::uint8_t*& data, std::size_t& size) {
     return value;
 }
 
+// The length that leaves a value out (see SplitValues).
+inline constexpr WORD kAbsent = 0xFFFF;
+
+template <std::size_t N>
+struct Values {
+    const BYTE* bytes[N] = {};
+    WORD lengths[N] = {};  // kAbsent for a value left out
+};
+
+// The values of an input whose header gives their lengths, their bytes
+// following one after another: a length past the input's end is cut to
+// it, kAbsent takes no bytes.
+template <std::size_t N>
+Values<N> SplitValues(const WORD (&given)[N], const std::uint8_t* data, std::size_t size) {
+    Values<N> values;
+    for (std::size_t i = 0; i < N; ++i) {
+        values.bytes[i] = data;
+        values.lengths[i] = given[i];
+        if (given[i] == kAbsent) continue;
+        if (given[i] > size) values.lengths[i] = static_cast<WORD>(size);
+        data += values.lengths[i];
+        size -= values.lengths[i];
+    }
+    return values;
+}
+
 // Whether these bytes were met before, by their hash, in a fixed table of
 // one hash a slot (a newer hash takes the slot of an older one). A harness
 // skips work whose outcome depends on nothing but bytes it has already
