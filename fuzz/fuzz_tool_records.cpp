@@ -73,10 +73,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < sizeof(Header)) return 0;
     const Header h = Take<Header>(data, size);
-    const auto split = fuzzsupport::SplitValues(h.lengths, data, size);
-    const BYTE* const* values = split.bytes;
-    const WORD* lengths = split.lengths;
-    for (int m = 0; m < 2; ++m) StoreRecord(*kModels[m], values + 2 * m, lengths + 2 * m);
+    const auto records = fuzzsupport::SplitValues(h.lengths, data, size);
+    for (int m = 0; m < 2; ++m)
+        StoreRecord(*kModels[m], records.bytes + 2 * m, records.lengths + 2 * m);
 
     config::RegistryAssignmentStore store;
     for (const config::ToolModel* model : kModels) {
