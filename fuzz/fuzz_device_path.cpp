@@ -39,7 +39,8 @@ void CheckChange(std::string_view request) {
     if (!platform::IsValidDeviceName(change->portId) || !platform::IsValidDeviceName(change->name))
         std::abort();
     // What setupc sends for the change asks for the same change.
-    const auto again = pairs::ParseChange(pairs::ControlWords(pairs::ControlRequest(*change)), &error);
+    const auto again =
+        pairs::ParseChange(pairs::ControlWords(pairs::ControlRequest(*change)), &error);
     if (!again || again->portId != change->portId || again->name != change->name) std::abort();
 }
 

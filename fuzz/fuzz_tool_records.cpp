@@ -43,7 +43,8 @@ void SetUpDeviceFolder() {
     setenv("QLPR_DEVICE_DIR", folder.c_str(), 1);
 }
 
-void StoreRecord(const config::ToolModel& model, const BYTE* const values[2], const WORD lengths[2]) {
+void StoreRecord(const config::ToolModel& model, const BYTE* const values[2],
+                 const WORD lengths[2]) {
     const std::u16string path = u"SOFTWARE\\ZelSerialPortReg\\" + std::u16string(model.longName);
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,

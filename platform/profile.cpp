@@ -206,20 +206,18 @@ WideView Unquote(WideView value) {
 using ParsedFile = std::shared_ptr<const std::vector<Section>>;
 
 // The sections of a file read as `bytes`. A file is read one key at a time,
-// so the last one read is kept parsed; it is used again only when the file
-// has exactly the same bytes, so a change is never missed.
-ParsedFile Sections(const std::string& path, std::string bytes) {
+// so the last one read is kept parsed; it is used again only for exactly
+// the same bytes, so a change is never missed.
+ParsedFile Sections(std::string bytes) {
     static std::mutex mutex;
-    static std::string lastPath;
     static std::string lastBytes;
     static ParsedFile last;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (last && path == lastPath && bytes == lastBytes) return last;
+        if (last && bytes == lastBytes) return last;
     }
     auto parsed = std::make_shared<const std::vector<Section>>(Parse(DecodeText(bytes)));
     std::lock_guard<std::mutex> lock(mutex);
-    lastPath = path;
     lastBytes = std::move(bytes);
     last = parsed;
     return parsed;
@@ -229,10 +227,9 @@ DWORD ReadProfile(LPCWSTR sectionName, LPCWSTR keyName, LPCWSTR defaultValue, LP
                   DWORD size, LPCWSTR fileName) {
     result[0] = 0;
     std::string bytes;
-    const std::string path = fileName != nullptr ? NativePath(fileName) : std::string();
-    if (fileName == nullptr || !ReadWholeFile(path, &bytes))
+    if (fileName == nullptr || !ReadWholeFile(NativePath(fileName), &bytes))
         return CopyDefault(defaultValue, result, size);
-    const ParsedFile parsed = Sections(path, std::move(bytes));
+    const ParsedFile parsed = Sections(std::move(bytes));
     const std::vector<Section>& sections = *parsed;
 
     if (sectionName == nullptr) {
